@@ -1,0 +1,95 @@
+#include "textlinereader.h"
+
+#include <QFileInfo>
+
+namespace {
+constexpr qint64 kChunkBytes = 64 * 1024;
+}
+
+QString TextLineReader::toFileSystemPath(const QString &operatorPath)
+{
+    QString path = operatorPath;
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return path;
+}
+
+bool TextLineReader::open(const QString &operatorPath)
+{
+    close();
+    m_error.clear();
+    m_file.setFileName(toFileSystemPath(operatorPath));
+    if (!m_file.open(QIODevice::ReadOnly)) {
+        m_error = m_file.errorString();
+        return false;
+    }
+    if (m_file.isSequential() || QFileInfo(m_file).isDir()) {
+        m_error = QStringLiteral("Not a regular file");
+        m_file.close();
+        return false;
+    }
+    return true;
+}
+
+void TextLineReader::close()
+{
+    if (m_file.isOpen())
+        m_file.close();
+    m_buffer.clear();
+    m_pos = 0;
+}
+
+bool TextLineReader::fill()
+{
+    if (m_pos > 0) {
+        m_buffer.remove(0, m_pos);
+        m_pos = 0;
+    }
+    const QByteArray chunk = m_file.read(kChunkBytes);
+    if (chunk.isEmpty()) {
+        if (m_file.error() != QFileDevice::NoError)
+            m_error = m_file.errorString();
+        return false;
+    }
+    m_buffer.append(chunk);
+    return true;
+}
+
+bool TextLineReader::atEnd()
+{
+    if (!m_file.isOpen())
+        return true;
+    return m_pos >= m_buffer.size() && !fill();
+}
+
+TextLineReader::Result TextLineReader::readLine(QByteArray &line)
+{
+    line.clear();
+    if (!m_file.isOpen())
+        return Result::Error;
+    if (atEnd())
+        return m_file.error() == QFileDevice::NoError ? Result::EndOfFile : Result::Error;
+
+    bool cut = false;
+    for (;;) {
+        qsizetype end = m_pos;
+        const qsizetype size = m_buffer.size();
+        const char *data = m_buffer.constData();
+        while (end < size && data[end] != '\r' && data[end] != '\n')
+            ++end;
+        if (!cut) {
+            const qsizetype room = kMaxLineBytes - line.size();
+            line.append(data + m_pos, qMin(end - m_pos, room));
+            cut = line.size() >= kMaxLineBytes;
+        }
+        m_pos = end;
+        if (end < size) {
+            const char terminator = data[end];
+            ++m_pos;
+            if (terminator == '\r' && (m_pos < m_buffer.size() || fill()) && m_buffer.at(m_pos) == '\n')
+                ++m_pos;
+            return Result::Line;
+        }
+        if (!fill())
+            return Result::Line; // last line without a terminator
+    }
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+// Reads a text file line by line as bytes, one byte per character.
+// A line ends at CR, LF or CR LF; the terminator is not part of the line.
+// The last line may end without a terminator. A line longer than
+// kMaxLineBytes is cut there and the rest of it is skipped, so a binary
+// file or a runaway line cannot make us hold more than that.
+class TextLineReader {
+public:
+    static constexpr qsizetype kMaxLineBytes = 8 * 1024 * 1024;
+
+    enum class Result { Line, EndOfFile, Error };
+
+    // Operator paths use a backslash as the folder separator (".\ipnd3.x01").
+    static QString toFileSystemPath(const QString &operatorPath);
+
+    bool open(const QString &operatorPath);
+    void close();
+    bool isOpen() const { return m_file.isOpen(); }
+    // The system's description of the last failure.
+    QString errorString() const { return m_error; }
+
+    Result readLine(QByteArray &line);
+    // True once every line has been read.
+    bool atEnd();
+
+private:
+    bool fill();
+
+    QFile m_file;
+    QByteArray m_buffer;
+    qsizetype m_pos = 0;
+    QString m_error;
+};
