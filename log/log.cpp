@@ -4,7 +4,7 @@ void Log::LogMessage(const QString &message)
 {
     QString text;
     text.reserve(qMin(message.size() + 2 + m_gLogText.size(), kShownChars));
-    text.append(message).append(QLatin1String("\r\n")).append(m_gLogText);
+    text.append(QStringView(message).left(kShownChars)).append(QLatin1String("\r\n")).append(m_gLogText);
     text.truncate(kShownChars);
     m_gLogText = std::move(text);
     emit messageLogged(message);

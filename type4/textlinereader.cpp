@@ -6,18 +6,23 @@ namespace {
 constexpr qint64 kChunkBytes = 64 * 1024;
 }
 
-QString TextLineReader::toFileSystemPath(const QString &operatorPath)
-{
+QString TextLineReader::toFileSystemPath(const QString &operatorPath) {
     QString path = operatorPath;
     path.replace(QLatin1Char('\\'), QLatin1Char('/'));
     return path;
 }
 
-bool TextLineReader::open(const QString &operatorPath)
-{
+bool TextLineReader::open(const QString &operatorPath) {
     close();
     m_error.clear();
     m_file.setFileName(toFileSystemPath(operatorPath));
+    // Opening a FIFO or a device would wait for a writer: refuse it first.
+    const QFileInfo info(m_file.fileName());
+    if (info.exists() && !info.isFile()) {
+        m_error =
+            info.isDir() ? QStringLiteral("Is a directory") : QStringLiteral("Not a regular file");
+        return false;
+    }
     if (!m_file.open(QIODevice::ReadOnly)) {
         m_error = m_file.errorString();
         return false;
@@ -30,16 +35,14 @@ bool TextLineReader::open(const QString &operatorPath)
     return true;
 }
 
-void TextLineReader::close()
-{
+void TextLineReader::close() {
     if (m_file.isOpen())
         m_file.close();
     m_buffer.clear();
     m_pos = 0;
 }
 
-bool TextLineReader::fill()
-{
+bool TextLineReader::fill() {
     if (m_pos > 0) {
         m_buffer.remove(0, m_pos);
         m_pos = 0;
@@ -54,15 +57,13 @@ bool TextLineReader::fill()
     return true;
 }
 
-bool TextLineReader::atEnd()
-{
+bool TextLineReader::atEnd() {
     if (!m_file.isOpen())
         return true;
     return m_pos >= m_buffer.size() && !fill();
 }
 
-TextLineReader::Result TextLineReader::readLine(QByteArray &line)
-{
+TextLineReader::Result TextLineReader::readLine(QByteArray &line) {
     line.clear();
     if (!m_file.isOpen())
         return Result::Error;
@@ -85,7 +86,8 @@ TextLineReader::Result TextLineReader::readLine(QByteArray &line)
         if (end < size) {
             const char terminator = data[end];
             ++m_pos;
-            if (terminator == '\r' && (m_pos < m_buffer.size() || fill()) && m_buffer.at(m_pos) == '\n')
+            if (terminator == '\r' && (m_pos < m_buffer.size() || fill()) &&
+                m_buffer.at(m_pos) == '\n')
                 ++m_pos;
             return Result::Line;
         }

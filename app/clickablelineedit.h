@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+
+// A file-name box: a click, Enter or Space opens its file dialog.
+class ClickableLineEdit : public QLineEdit {
+    Q_OBJECT
+public:
+    using QLineEdit::QLineEdit;
+
+signals:
+    void activated();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override
+    {
+        QLineEdit::mousePressEvent(event);
+        if (event->button() == Qt::LeftButton)
+            emit activated();
+    }
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Space:
+            emit activated();
+            return;
+        default:
+            QLineEdit::keyPressEvent(event);
+        }
+    }
+};

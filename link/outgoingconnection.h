@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QObject>
+
+class QSocketNotifier;
+
+// One non-blocking TCP connect, reported once through finished().
+//
+// QTcpSocket tests a pending connect by calling connect() again; on Linux a
+// socket whose connection the peer reset right after accepting starts a new
+// attempt on that call, so a peer that resets at once would be hammered
+// until Qt's own time-out. Connecting here and handing the established
+// descriptor to QTcpSocket keeps one attempt per Connect and gives the exact
+// system error for the Winsock number.
+class OutgoingConnection : public QObject {
+    Q_OBJECT
+public:
+    explicit OutgoingConnection(QObject *parent = nullptr);
+    ~OutgoingConnection() override;
+
+    // Starts connecting from an ephemeral port; false when the system refused
+    // at once (error() says why).
+    bool start(const QHostAddress &address, quint16 port);
+    quint16 localPort() const;
+    // The system error number once finished (0: connected).
+    int error() const { return m_error; }
+    // The connected descriptor; the caller owns it from then on.
+    qintptr takeDescriptor();
+    // Abandons the attempt: the descriptor is closed and finished() will not come.
+    void cancel();
+
+signals:
+    void finished();
+
+private:
+    void checkOutcome();
+    void releaseNotifier();
+
+    int m_fd = -1;
+    int m_error = 0;
+    QSocketNotifier *m_notifier = nullptr;
+};

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "tcplink.h"
+
+// Link 1 (frmTCP1): Type 4 packets on socket wskMessage, one connection per
+// packet. The producers set the remote end on the socket while it is closed,
+// then store the packet in gPendingType4Packet.
+class Type4Link : public TcpLink {
+    Q_OBJECT
+public:
+    explicit Type4Link(LinkHost &host, QObject *parent = nullptr);
+
+    QByteArray gPendingType4Packet;
+    qint32 gResponseTime = 0; // counted milliseconds since the packet was handed over
+    qint32 gDelayedCount = 0;
+
+    SocketControl &wskMessage() { return m_socket; }
+    QTimer &timerTCP() { return m_pollTimer; }
+    QTimer &tmrPacketResponse() { return m_responseTimer; }
+    // Time from Connect to the connection being established.
+    const ResponseStats &connectStats() const { return m_connectStats; }
+
+    // 1 serves (bind and listen on socket row 0); anything else connects.
+    void SetTCP(qint16 direction) { setUp(direction); }
+    // The send poll, run by timerTCP every 100 ms.
+    void SendTCPPacket() { sendPoll(); }
+    // The delay rule, run by tmrPacketResponse every 10 ms.
+    void tmrPacketResponse_Timer() { responseTick(); }
+    // The main window's Close button: close the socket unless it is closed; logs nothing.
+    void closeSocketIfOpen();
+
+    // Socket event handlers; the socket's events call them.
+    void wskMessage_Connect() { onConnect(); }
+    void wskMessage_ConnectionRequest(qint32 requestID) { onConnectionRequest(requestID); }
+    void wskMessage_DataArrival(qint64) { onDataArrival(); }
+    void wskMessage_SendComplete() { onSendComplete(); }
+    void wskMessage_Close() { onPeerClose(); }
+    void wskMessage_Error(qint16 number, const QString &description)
+    {
+        onError(number, description);
+    }
+
+protected:
+    QByteArray &pendingPacket() override { return gPendingType4Packet; }
+    qint32 &responseTimeCounter() override { return gResponseTime; }
+    void originate() override;
+    void pollWithNothingPending() override;
+    void responseShown() override;
+    QString countDelayed() override;
+};

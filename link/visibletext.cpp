@@ -1,0 +1,31 @@
+#include "visibletext.h"
+
+#include <array>
+
+namespace {
+
+constexpr std::array<const char *, 32> kControlNames = {
+    "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",  "HT",  "LF",
+    "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
+    "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+
+constexpr unsigned char kDelete = 0x7F;
+
+} // namespace
+
+QString toVisibleText(const QByteArray &bytes)
+{
+    QString text;
+    text.reserve(bytes.size());
+    for (const char byte : bytes) {
+        const auto code = static_cast<unsigned char>(byte);
+        if (code < kControlNames.size()) {
+            text += QLatin1Char('<') + QLatin1String(kControlNames[code]) + QLatin1Char('>');
+        } else if (code == kDelete) {
+            text += QLatin1String("<DEL>");
+        } else {
+            text += QLatin1Char(byte);
+        }
+    }
+    return text;
+}

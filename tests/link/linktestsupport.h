@@ -1,0 +1,173 @@
+#pragma once
+
+// What the link tests share: a window stand-in that records what the links
+// write, and a real peer on 127.0.0.1.
+
+#include "linkhost.h"
+#include "socketcontrol.h"
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QList>
+#include <QPointer>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <sys/socket.h>
+
+// Records every log line and field the links write; a fixed clock.
+class FakeHost : public LinkHost {
+public:
+    static constexpr auto kNowText = "2024-03-05 14:07:09";
+
+    void LogMessage(const QString &message) override { log.append(message); }
+    QString txbAddressText(int index) const override { return address[index]; }
+    QString txbPortText(int index) const override { return port[index]; }
+    void setTxbMessage(const QString &text) override
+    {
+        txbMessage = text;
+        ++messagesShown;
+        longestMessage = std::max(longestMessage, text.size());
+    }
+    void setLbProcessed(const QString &text) override { lbProcessed = text; }
+    void setLbLastDelayed(const QString &text) override { lbLastDelayed = text; }
+    void setTxbDelayedCt(const QString &text) override { txbDelayedCt = text; }
+    qint32 &gProcessedCount() override { return processedCount; }
+    QDateTime currentDateTime() const override
+    {
+        return QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9));
+    }
+
+    QStringList log;
+    QString address[2] = {QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.1")};
+    QString port[2] = {QStringLiteral("7005"), QStringLiteral("7018")};
+    QString txbMessage;
+    QString lbProcessed;
+    QString lbLastDelayed;
+    QString txbDelayedCt;
+    qint32 processedCount = 0;
+    int messagesShown = 0;
+    qsizetype longestMessage = 0;
+};
+
+inline QString shown(const char *text)
+{
+    return QLatin1String(FakeHost::kNowText) + QLatin1Char(' ') + QLatin1String(text);
+}
+
+// A port on 127.0.0.1 with nobody listening.
+inline quint16 unusedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// Cuts a connection with a reset instead of an orderly close.
+inline void resetConnection(QTcpSocket *socket)
+{
+    const linger hard{1, 0};
+    ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard,
+                 sizeof hard);
+    socket->abort();
+}
+
+// The receiving system: listens on 127.0.0.1, keeps what each connection
+// sends and, depending on its settings, answers, closes or resets.
+class Peer : public QObject {
+public:
+    enum class OnConnect { Wait, Close, Reset };
+
+    Peer()
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection())
+                welcome(socket);
+        });
+    }
+
+    quint16 port() const { return m_server.serverPort(); }
+    QString portText() const { return QString::number(port()); }
+    qsizetype connectionCount() const { return m_connections.size(); }
+    QTcpSocket *connection(int index) const { return m_connections.value(index); }
+    QByteArray received(int index = 0) const { return m_received.value(index); }
+
+    // Sent back once after each arrival, after answerDelayMs.
+    QByteArray answer;
+    int answerDelayMs = 0;
+    OnConnect onConnect = OnConnect::Wait;
+    qint64 lastHoldNs = 0; // how long the last answer was actually held back
+
+    void send(const QByteArray &bytes, int index = 0) { connection(index)->write(bytes); }
+
+    // Sends totalBytes of 'A' without holding more than a megabyte in its own buffer.
+    void flood(qint64 totalBytes, int index = 0)
+    {
+        m_floodLeft = totalBytes;
+        QTcpSocket *socket = connection(index);
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] { topUp(socket); });
+        topUp(socket);
+    }
+    bool floodDone() const { return m_floodLeft == 0; }
+
+private:
+    static constexpr qint64 kFloodChunk = 1024 * 1024;
+
+    void welcome(QTcpSocket *socket)
+    {
+        const int index = static_cast<int>(m_connections.size());
+        m_connections.append(socket);
+        m_received.append(QByteArray());
+        if (onConnect == OnConnect::Close) {
+            socket->disconnectFromHost();
+            return;
+        }
+        if (onConnect == OnConnect::Reset) {
+            resetConnection(socket);
+            return;
+        }
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket, index] {
+            m_received[index] += socket->readAll();
+            if (!answer.isEmpty())
+                answerLater(socket);
+        });
+    }
+
+    void answerLater(QTcpSocket *socket)
+    {
+        QElapsedTimer held;
+        held.start();
+        holdThenAnswer(QPointer<QTcpSocket>(socket), held);
+    }
+
+    // Re-arms until the full delay has passed, so the answer is never early.
+    void holdThenAnswer(QPointer<QTcpSocket> socket, QElapsedTimer held)
+    {
+        const qint64 leftMs = answerDelayMs - held.elapsed();
+        if (leftMs > 0) {
+            QTimer::singleShot(std::chrono::milliseconds(leftMs), Qt::PreciseTimer, this,
+                               [this, socket, held] { holdThenAnswer(socket, held); });
+            return;
+        }
+        lastHoldNs = held.nsecsElapsed();
+        if (socket)
+            socket->write(answer);
+    }
+
+    void topUp(QTcpSocket *socket)
+    {
+        while (m_floodLeft > 0 && socket->bytesToWrite() < kFloodChunk) {
+            const qint64 chunk = std::min(m_floodLeft, kFloodChunk);
+            socket->write(QByteArray(chunk, 'A'));
+            m_floodLeft -= chunk;
+        }
+    }
+
+    QTcpServer m_server;
+    QList<QTcpSocket *> m_connections;
+    QList<QByteArray> m_received;
+    qint64 m_floodLeft = 0;
+};

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <array>
+
+// The canned IPND customer records sent by the Type 4 test buttons, and the
+// MOLI location records that can follow them. Each record is a run of
+// fields, each introduced by "|", sent byte for byte as written.
+enum class CannedRecord { Standard, NoAdd, Long, Min, Max };
+
+constexpr std::array<CannedRecord, 5> kCannedRecords = {CannedRecord::Standard, CannedRecord::NoAdd,
+                                                        CannedRecord::Long, CannedRecord::Min,
+                                                        CannedRecord::Max};
+
+QByteArray cannedIpndRecord(CannedRecord which);
+
+// Indexes of gMOLIRecords: 0 to 5 follow the MOLI shape option buttons,
+// 6 is the record with every field filled (Max button only), 7 stays empty.
+constexpr int kMoliPoint = 0;
+constexpr int kMoliCircular = 1;
+constexpr int kMoliCircularArc = 2;
+constexpr int kMoliPolygon = 3;
+constexpr int kMoliEllipsoid = 4;
+constexpr int kMoliNone = 5;
+constexpr int kMoliFull = 6;
+constexpr int kMoliRecordSlots = 8;
+
+// What start-up puts in gMOLIRecords.
+std::array<QByteArray, kMoliRecordSlots> cannedMoliRecords();
