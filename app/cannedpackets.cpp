@@ -21,36 +21,30 @@ constexpr int kFullMoliRecordIndex = 6;
 constexpr qint16 kOriginate = 2;
 } // namespace
 
-void frmIPNDZandrel::cmdStandard_Click()
-{
+void frmIPNDZandrel::cmdStandard_Click() {
     sendCannedRecord(cannedIpndRecord(CannedRecord::Standard) + GetMOLIRecord());
 }
 
-void frmIPNDZandrel::cmdNoAdd_Click()
-{
+void frmIPNDZandrel::cmdNoAdd_Click() {
     sendCannedRecord(cannedIpndRecord(CannedRecord::NoAdd) + GetMOLIRecord());
 }
 
-void frmIPNDZandrel::cmdLongAdd_Click()
-{
+void frmIPNDZandrel::cmdLongAdd_Click() {
     sendCannedRecord(cannedIpndRecord(CannedRecord::Long) + GetMOLIRecord());
 }
 
-void frmIPNDZandrel::cmdMinAdd_Click()
-{
+void frmIPNDZandrel::cmdMinAdd_Click() {
     sendCannedRecord(cannedIpndRecord(CannedRecord::Min) + GetMOLIRecord());
 }
 
-void frmIPNDZandrel::cmdMaxAdd_Click()
-{
+void frmIPNDZandrel::cmdMaxAdd_Click() {
     QByteArray record = cannedIpndRecord(CannedRecord::Max);
     if (chkMOLI->isChecked())
         record += gMOLIRecords[kFullMoliRecordIndex];
     sendCannedRecord(record);
 }
 
-void frmIPNDZandrel::sendCannedRecord(const QByteArray &record)
-{
+void frmIPNDZandrel::sendCannedRecord(const QByteArray &record) {
     Type4Link &link = frmTCP1();
     SocketControl &socket = link.wskMessage();
     if (socket.socketState() != SocketState::Closed)
@@ -61,8 +55,7 @@ void frmIPNDZandrel::sendCannedRecord(const QByteArray &record)
     LogMessage(QStringLiteral("--> ") + QString::fromLatin1(link.gPendingType4Packet));
 }
 
-QByteArray frmIPNDZandrel::GetMOLIRecord() const
-{
+QByteArray frmIPNDZandrel::GetMOLIRecord() const {
     if (!chkMOLI->isChecked())
         return {};
     for (int i = 0; i < int(optMOLI.size()); ++i) {
@@ -72,8 +65,7 @@ QByteArray frmIPNDZandrel::GetMOLIRecord() const
     return {};
 }
 
-void frmIPNDZandrel::BuildType4Packet(const QByteArray &record)
-{
+void frmIPNDZandrel::BuildType4Packet(const QByteArray &record) {
     if (!optRecType[0]->isChecked())
         return;
     frmTCP1().gPendingType4Packet =
@@ -82,13 +74,11 @@ void frmIPNDZandrel::BuildType4Packet(const QByteArray &record)
 
 // ---------------------------------------------------------------- Type 5
 
-void frmIPNDZandrel::cmdSend5_Click()
-{
+void frmIPNDZandrel::cmdSend5_Click() {
     SendType5Packet();
 }
 
-void frmIPNDZandrel::SendType5Packet()
-{
+void frmIPNDZandrel::SendType5Packet() {
     if (!optRecType[1]->isChecked())
         return;
     Type5Link &link = frmTCP2();
@@ -97,13 +87,11 @@ void frmIPNDZandrel::SendType5Packet()
     link.SetTCP2(kOriginate);
 }
 
-void frmIPNDZandrel::txbFileName_Click()
-{
+void frmIPNDZandrel::txbFileName_Click() {
     OpenDataFileDialog2();
 }
 
-void frmIPNDZandrel::OpenDataFileDialog2()
-{
+void frmIPNDZandrel::OpenDataFileDialog2() {
     m_ipnd->close();
     QString source = QStringLiteral(".\\*.xml");
     OpenDialogBox(QStringLiteral("XML Data File"), source,
@@ -113,7 +101,6 @@ void frmIPNDZandrel::OpenDataFileDialog2()
     OpenXMLFile(source);
 }
 
-void frmIPNDZandrel::OpenXMLFile(const QString &fileName)
-{
+void frmIPNDZandrel::OpenXMLFile(const QString &fileName) {
     m_xml->OpenXMLFile(fileName);
 }

@@ -14,14 +14,12 @@ signals:
     void activated();
 
 protected:
-    void mousePressEvent(QMouseEvent *event) override
-    {
+    void mousePressEvent(QMouseEvent *event) override {
         QLineEdit::mousePressEvent(event);
         if (event->button() == Qt::LeftButton)
             emit activated();
     }
-    void keyPressEvent(QKeyEvent *event) override
-    {
+    void keyPressEvent(QKeyEvent *event) override {
         switch (event->key()) {
         case Qt::Key_Return:
         case Qt::Key_Enter:

@@ -7,14 +7,12 @@ constexpr int kFieldCount = 10;
 constexpr int kStopAtField = 11;
 
 QString conversionProblem(const QString &field, const QString &token, const char *expected,
-                          const QString &kept)
-{
+                          const QString &kept) {
     return QStringLiteral("Command line: %1 token \"%2\" is not %3; %1 stays %4")
         .arg(field, token, QLatin1String(expected), kept);
 }
 
-void storeBoolean(bool &target, const char *field, const QString &token, QStringList &problems)
-{
+void storeBoolean(bool &target, const char *field, const QString &token, QStringList &problems) {
     bool ok = false;
     const bool value = toBoolean(token, &ok);
     if (ok)
@@ -24,36 +22,53 @@ void storeBoolean(bool &target, const char *field, const QString &token, QString
                                       target ? QStringLiteral("True") : QStringLiteral("False"));
 }
 
-void storeField(StartupArgs &args, int field, const QString &token, QStringList &problems)
-{
+void storeField(StartupArgs &args, int field, const QString &token, QStringList &problems) {
     switch (field) {
-    case 1: args.Type4Port = token; break;
-    case 2: args.Type4Address = token; break;
-    case 3: storeBoolean(args.Type4Enable, "Type4Enable", token, problems); break;
-    case 4: args.Type5Port = token; break;
-    case 5: args.Type5Address = token; break;
-    case 6: storeBoolean(args.Type5Enable, "Type5Enable", token, problems); break;
+    case 1:
+        args.Type4Port = token;
+        break;
+    case 2:
+        args.Type4Address = token;
+        break;
+    case 3:
+        storeBoolean(args.Type4Enable, "Type4Enable", token, problems);
+        break;
+    case 4:
+        args.Type5Port = token;
+        break;
+    case 5:
+        args.Type5Address = token;
+        break;
+    case 6:
+        storeBoolean(args.Type5Enable, "Type5Enable", token, problems);
+        break;
     case 7: {
         bool ok = false;
         const qint32 value = toInteger(token, &ok);
         if (ok)
             args.Period = value;
         else
-            problems << conversionProblem(QStringLiteral("Period"), token,
-                                          "a whole number", QString::number(args.Period));
+            problems << conversionProblem(QStringLiteral("Period"), token, "a whole number",
+                                          QString::number(args.Period));
         break;
     }
-    case 8: args.TitlePrefix = token; break;
-    case 9: storeBoolean(args.Unlimited, "Unlimited", token, problems); break;
-    case 10: args.DataFile = QStringLiteral(".\\") + token; break;
-    default: break;
+    case 8:
+        args.TitlePrefix = token;
+        break;
+    case 9:
+        storeBoolean(args.Unlimited, "Unlimited", token, problems);
+        break;
+    case 10:
+        args.DataFile = QStringLiteral(".\\") + token;
+        break;
+    default:
+        break;
     }
 }
 
 } // namespace
 
-bool toBoolean(const QString &token, bool *ok)
-{
+bool toBoolean(const QString &token, bool *ok) {
     *ok = true;
     if (token.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
         return true;
@@ -63,13 +78,11 @@ bool toBoolean(const QString &token, bool *ok)
     return *ok && number != 0.0;
 }
 
-qint32 toInteger(const QString &token, bool *ok)
-{
+qint32 toInteger(const QString &token, bool *ok) {
     return token.toInt(ok, 10);
 }
 
-ParsedCommandLine ParseCommandLine(const QString &commandLine)
-{
+ParsedCommandLine ParseCommandLine(const QString &commandLine) {
     ParsedCommandLine parsed;
     const QString text = commandLine + QLatin1String(" EOC");
     int field = 0;

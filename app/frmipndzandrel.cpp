@@ -1,7 +1,7 @@
 #include "frmipndzandrel.h"
 
-#include "clickablelineedit.h"
 #include "cannedrecords.h"
+#include "clickablelineedit.h"
 #include "ipnddatafile.h"
 #include "type4link.h"
 #include "type5link.h"
@@ -21,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -30,16 +31,15 @@ constexpr int kTimer1IntervalMs = 1000;
 constexpr int kWindowWidthPx = 860;
 constexpr int kWindowHeightPx = 720;
 
-QLabel *label(const char *text)
-{
+QLabel *label(const char *text) {
     return new QLabel(QString::fromLatin1(text));
 }
 
-QLineEdit *textBox(const char *designText, int widthChars = 0)
-{
+QLineEdit *textBox(const char *designText, int widthChars = 0) {
     auto *box = new QLineEdit(QString::fromLatin1(designText));
     if (widthChars > 0)
-        box->setMaximumWidth(box->fontMetrics().horizontalAdvance(QLatin1Char('0')) * widthChars + 16);
+        box->setMaximumWidth(box->fontMetrics().horizontalAdvance(QLatin1Char('0')) * widthChars +
+                             16);
     return box;
 }
 
@@ -47,22 +47,32 @@ QLineEdit *textBox(const char *designText, int widthChars = 0)
 
 frmIPNDZandrel::frmIPNDZandrel(Platform platform, QWidget *parent)
     : QMainWindow(parent)
-    , m_platform(std::move(platform))
-{
+    , m_platform(std::move(platform)) {
     if (!m_platform.fileDialog)
         m_platform.fileDialog = std::make_shared<QtFileDialog>();
     if (!m_platform.messageBox)
         m_platform.messageBox = qtMessageBox(this);
     if (!m_platform.clock)
-        m_platform.clock = [] { return QDateTime::currentDateTime(); };
+        m_platform.clock = [] {
+            return QDateTime::currentDateTime();
+        };
 
-    m_ipnd = std::make_unique<IpndDataFile>([this](const QString &line) { LogMessage(line); },
-                                            [this](const QString &name) { lbIPNDfile->setText(name); });
+    m_ipnd =
+        std::make_unique<IpndDataFile>([this](const QString &line) { LogMessage(line); },
+                                       [this](const QString &name) { lbIPNDfile->setText(name); });
     m_xml = std::make_unique<XmlLineStore>();
-    m_xml->log = [this](const QString &line) { LogMessage(line); };
-    m_xml->clearLog = [this] { m_log.ClearLog(); };
-    m_xml->yield = [] { QCoreApplication::processEvents(); };
-    m_xml->clock = [this] { return currentDateTime(); };
+    m_xml->log = [this](const QString &line) {
+        LogMessage(line);
+    };
+    m_xml->clearLog = [this] {
+        m_log.ClearLog();
+    };
+    m_xml->yield = [] {
+        QCoreApplication::processEvents();
+    };
+    m_xml->clock = [this] {
+        return currentDateTime();
+    };
 
     buildWindow();
     setAccessibleNames();
@@ -70,13 +80,11 @@ frmIPNDZandrel::frmIPNDZandrel(Platform platform, QWidget *parent)
     connect(&m_log, &Log::shownTextChanged, this, &frmIPNDZandrel::showLogText);
 }
 
-frmIPNDZandrel::~frmIPNDZandrel()
-{
+frmIPNDZandrel::~frmIPNDZandrel() {
     Form_Unload();
 }
 
-QString frmIPNDZandrel::applicationTitle()
-{
+QString frmIPNDZandrel::applicationTitle() {
     return QStringLiteral("TALV TCP 000 Test Generator V%1.%2 (%3)")
         .arg(TALVGEN_VERSION_MAJOR)
         .arg(TALVGEN_VERSION_MINOR)
@@ -85,8 +93,7 @@ QString frmIPNDZandrel::applicationTitle()
 
 // ---------------------------------------------------------------- layout
 
-void frmIPNDZandrel::buildWindow()
-{
+void frmIPNDZandrel::buildWindow() {
     auto *central = new QWidget;
     auto *columns = new QHBoxLayout;
     auto *left = new QVBoxLayout;
@@ -118,13 +125,17 @@ void frmIPNDZandrel::buildWindow()
     outer->addWidget(txbLog, 1);
     setCentralWidget(central);
 
+    responseStatus = new QLabel(QStringLiteral("No responses yet"));
+    responseStatus->setAccessibleName(QStringLiteral("Response times"));
+    responseStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    statusBar()->addWidget(responseStatus, 1);
+
     Timer1 = new QTimer(this);
     Timer1->setInterval(kTimer1IntervalMs);
     resize(kWindowWidthPx, kWindowHeightPx);
 }
 
-QWidget *frmIPNDZandrel::buildSocketRows()
-{
+QWidget *frmIPNDZandrel::buildSocketRows() {
     auto *box = new QWidget;
     auto *grid = new QGridLayout(box);
     grid->setContentsMargins(0, 0, 0, 0);
@@ -144,8 +155,7 @@ QWidget *frmIPNDZandrel::buildSocketRows()
     return box;
 }
 
-QWidget *frmIPNDZandrel::buildRecordTypeRow()
-{
+QWidget *frmIPNDZandrel::buildRecordTypeRow() {
     auto *box = new QWidget;
     auto *row = new QHBoxLayout(box);
     row->setContentsMargins(0, 0, 0, 0);
@@ -161,8 +171,7 @@ QWidget *frmIPNDZandrel::buildRecordTypeRow()
     return box;
 }
 
-QGroupBox *frmIPNDZandrel::buildTestServiceFrame()
-{
+QGroupBox *frmIPNDZandrel::buildTestServiceFrame() {
     frmeTest = new QGroupBox(QStringLiteral("Test Service Type"));
     auto *grid = new QGridLayout(frmeTest);
     auto *group = new QButtonGroup(this);
@@ -182,6 +191,7 @@ QGroupBox *frmIPNDZandrel::buildTestServiceFrame()
                        QStringLiteral("FFN"), QStringLiteral("FN"), QStringLiteral("FNC"),
                        QStringLiteral("FSE"), QStringLiteral("FSW")});
     cmbPSAP->setEditText(QStringLiteral("Combo1"));
+    cmbPSAP->setMinimumContentsLength(8);
     Label4 = label("Agency");
     Text3 = textBox("QAS", 6);
     Label2 = label("Service Identifier");
@@ -207,8 +217,7 @@ QGroupBox *frmIPNDZandrel::buildTestServiceFrame()
     return frmeTest;
 }
 
-QGroupBox *frmIPNDZandrel::buildType4Frame()
-{
+QGroupBox *frmIPNDZandrel::buildType4Frame() {
     frmTest4 = new QGroupBox(QStringLiteral("Type 4 Single Test Packets"));
     auto *grid = new QGridLayout(frmTest4);
     chkMOLI = new QCheckBox(QStringLiteral("MOLI Data"));
@@ -233,20 +242,19 @@ QGroupBox *frmIPNDZandrel::buildType4Frame()
     return frmTest4;
 }
 
-QGroupBox *frmIPNDZandrel::buildType5Frame()
-{
+QGroupBox *frmIPNDZandrel::buildType5Frame() {
     frmTest5 = new QGroupBox(QStringLiteral("Type 5 Packet Tesing"));
     auto *row = new QHBoxLayout(frmTest5);
     txbFileName = new ClickableLineEdit;
     txbFileName->setReadOnly(true);
+    txbFileName->setPlaceholderText(QStringLiteral("Click to choose an XML data file"));
     cmdSend5 = new QPushButton(QStringLiteral("Send"));
     row->addWidget(txbFileName, 1);
     row->addWidget(cmdSend5);
     return frmTest5;
 }
 
-QGroupBox *frmIPNDZandrel::buildCycleFrame()
-{
+QGroupBox *frmIPNDZandrel::buildCycleFrame() {
     Frame7 = new QGroupBox(QStringLiteral("Cycle Packet Control"));
     auto *grid = new QGridLayout(Frame7);
     RunControl = new QPushButton(QStringLiteral("Start"));
@@ -260,6 +268,7 @@ QGroupBox *frmIPNDZandrel::buildCycleFrame()
     timerlabel = label("Timer");
     lbIPNDfile = new ClickableLineEdit;
     lbIPNDfile->setReadOnly(true);
+    lbIPNDfile->setPlaceholderText(QStringLiteral("Click to choose the IPND data file"));
 
     grid->addWidget(RunControl, 0, 0);
     grid->addWidget(label22, 0, 1);
@@ -274,8 +283,7 @@ QGroupBox *frmIPNDZandrel::buildCycleFrame()
     return Frame7;
 }
 
-QWidget *frmIPNDZandrel::buildCounters()
-{
+QWidget *frmIPNDZandrel::buildCounters() {
     auto *box = new QWidget;
     auto *grid = new QGridLayout(box);
     grid->setContentsMargins(0, 0, 0, 0);
@@ -287,7 +295,8 @@ QWidget *frmIPNDZandrel::buildCounters()
     txbDelayedCt->setReadOnly(true);
     lbLastDelayed = label("No Delayed packets");
     cmdResetCt = new QPushButton(QStringLiteral("R"));
-    cmdResetCt->setMaximumWidth(cmdResetCt->fontMetrics().horizontalAdvance(QStringLiteral("RR")) + 16);
+    cmdResetCt->setMaximumWidth(cmdResetCt->fontMetrics().horizontalAdvance(QStringLiteral("RR")) +
+                                16);
     grid->addWidget(Label1, 0, 0);
     grid->addWidget(lbProcessed, 0, 1);
     grid->addWidget(cmdResetCt, 0, 2);
@@ -298,19 +307,26 @@ QWidget *frmIPNDZandrel::buildCounters()
     return box;
 }
 
-void frmIPNDZandrel::setAccessibleNames()
-{
+void frmIPNDZandrel::setAccessibleNames() {
     const std::pair<QWidget *, const char *> names[] = {
-        {txbPort[0], "Type 4 port"},       {txbAddress[0], "Type 4 address"},
+        {txbPort[0], "Type 4 port"},
+        {txbAddress[0], "Type 4 address"},
         {chkEnable[0], "Enable Type 4 socket"},
-        {txbPort[1], "Type 5 port"},       {txbAddress[1], "Type 5 address"},
+        {txbPort[1], "Type 5 port"},
+        {txbAddress[1], "Type 5 address"},
         {chkEnable[1], "Enable Type 5 socket"},
-        {txbTermID, "Terminal ID"},        {cmbPSAP, "PSAP"},
-        {Text3, "Agency"},                 {Text1, "Service Identifier"},
-        {PktPer, "Period"},                {PktNum, "Packets"},
-        {lbIPNDfile, "IPND data file"},    {txbFileName, "XML data file"},
-        {lbProcessed, "Packets Processed"}, {txbDelayedCt, "Delayed Responses"},
-        {txbMessage, "Last message"},      {txbLog, "Log"},
+        {txbTermID, "Terminal ID"},
+        {cmbPSAP, "PSAP"},
+        {Text3, "Agency"},
+        {Text1, "Service Identifier"},
+        {PktPer, "Period"},
+        {PktNum, "Packets"},
+        {lbIPNDfile, "IPND data file"},
+        {txbFileName, "XML data file"},
+        {lbProcessed, "Packets Processed"},
+        {txbDelayedCt, "Delayed Responses"},
+        {txbMessage, "Last message"},
+        {txbLog, "Log"},
     };
     for (const auto &[widget, name] : names)
         widget->setAccessibleName(QString::fromLatin1(name));
@@ -324,8 +340,7 @@ void frmIPNDZandrel::setAccessibleNames()
     Label3->setBuddy(txbDelayedCt);
 }
 
-void frmIPNDZandrel::connectHandlers()
-{
+void frmIPNDZandrel::connectHandlers() {
     connect(Timer1, &QTimer::timeout, this, &frmIPNDZandrel::Timer1_Timer);
     connect(RunControl, &QPushButton::clicked, this, &frmIPNDZandrel::RunControl_Click);
     connect(chkUnlimited, &QCheckBox::clicked, this, &frmIPNDZandrel::chkUnlimited_Click);
@@ -345,8 +360,7 @@ void frmIPNDZandrel::connectHandlers()
     connect(cmdSend5, &QPushButton::clicked, this, &frmIPNDZandrel::cmdSend5_Click);
 }
 
-bool frmIPNDZandrel::eventFilter(QObject *watched, QEvent *event)
-{
+bool frmIPNDZandrel::eventFilter(QObject *watched, QEvent *event) {
     if (watched == PktPer && event->type() == QEvent::FocusOut)
         PktPer_LostFocus();
     return QMainWindow::eventFilter(watched, event);
@@ -354,8 +368,7 @@ bool frmIPNDZandrel::eventFilter(QObject *watched, QEvent *event)
 
 // ---------------------------------------------------------------- start-up
 
-void frmIPNDZandrel::Form_Load(const QString &commandLine)
-{
+void frmIPNDZandrel::Form_Load(const QString &commandLine) {
     setAttribute(Qt::WA_ShowWithoutActivating);
     show();
     applyDevelopmentMarker();
@@ -379,8 +392,7 @@ void frmIPNDZandrel::Form_Load(const QString &commandLine)
     Timer1->start();
 }
 
-void frmIPNDZandrel::applyDevelopmentMarker()
-{
+void frmIPNDZandrel::applyDevelopmentMarker() {
     if (!FileExists(m_platform.developmentMarker, 0))
         return;
     const QString folder = m_platform.developmentFolder;
@@ -388,11 +400,11 @@ void frmIPNDZandrel::applyDevelopmentMarker()
         LogMessage(QStringLiteral("Unable to change the current folder to ") + folder);
         return;
     }
-    m_platform.messageBox(QStringLiteral("Current directory changed to ") + folder, applicationTitle());
+    m_platform.messageBox(QStringLiteral("Current directory changed to ") + folder,
+                          applicationTitle());
 }
 
-void frmIPNDZandrel::applyCommandLine(const ParsedCommandLine &parsed)
-{
+void frmIPNDZandrel::applyCommandLine(const ParsedCommandLine &parsed) {
     const StartupArgs &args = parsed.args;
     for (const QString &problem : parsed.problems)
         LogMessage(problem);
@@ -422,14 +434,12 @@ void frmIPNDZandrel::applyCommandLine(const ParsedCommandLine &parsed)
     }
 }
 
-void frmIPNDZandrel::closeEvent(QCloseEvent *event)
-{
+void frmIPNDZandrel::closeEvent(QCloseEvent *event) {
     Form_Unload();
     QMainWindow::closeEvent(event);
 }
 
-void frmIPNDZandrel::Form_Unload()
-{
+void frmIPNDZandrel::Form_Unload() {
     if (m_unloaded)
         return;
     m_unloaded = true;
@@ -439,24 +449,50 @@ void frmIPNDZandrel::Form_Unload()
     emit unloaded();
 }
 
-Type4Link &frmIPNDZandrel::frmTCP1()
-{
-    if (!m_frmTCP1)
+Type4Link &frmIPNDZandrel::frmTCP1() {
+    if (!m_frmTCP1) {
         m_frmTCP1 = std::make_unique<Type4Link>(*this);
+        watchLink(*m_frmTCP1);
+    }
     return *m_frmTCP1;
 }
 
-Type5Link &frmIPNDZandrel::frmTCP2()
-{
-    if (!m_frmTCP2)
+Type5Link &frmIPNDZandrel::frmTCP2() {
+    if (!m_frmTCP2) {
         m_frmTCP2 = std::make_unique<Type5Link>(*this);
+        watchLink(*m_frmTCP2);
+    }
     return *m_frmTCP2;
+}
+
+void frmIPNDZandrel::watchLink(TcpLink &link) {
+    connect(&link, &TcpLink::responseMeasured, this, &frmIPNDZandrel::showResponseStatistics);
+    emit linksCreated();
+}
+
+QString frmIPNDZandrel::responseStatistics() const {
+    QStringList parts;
+    ResponseStats together;
+    if (m_frmTCP1) {
+        parts << m_frmTCP1->responseStats().summary(QStringLiteral("Type 4"));
+        together.merge(m_frmTCP1->responseStats());
+    }
+    if (m_frmTCP2) {
+        parts << m_frmTCP2->responseStats().summary(QStringLiteral("Type 5"));
+        together.merge(m_frmTCP2->responseStats());
+    }
+    if (m_frmTCP1 && m_frmTCP2)
+        parts << together.summary(QStringLiteral("All"));
+    return parts.join(QLatin1String("; "));
+}
+
+void frmIPNDZandrel::showResponseStatistics() {
+    responseStatus->setText(responseStatistics());
 }
 
 // ---------------------------------------------------------------- options panel
 
-void frmIPNDZandrel::optRecType_Click(int index)
-{
+void frmIPNDZandrel::optRecType_Click(int index) {
     if (index == 0) {
         frmTest4->setVisible(true);
         frmTest5->setVisible(false);
@@ -466,8 +502,7 @@ void frmIPNDZandrel::optRecType_Click(int index)
     }
 }
 
-void frmIPNDZandrel::optTestType_Click(int index)
-{
+void frmIPNDZandrel::optTestType_Click(int index) {
     const bool enabled = index != 0;
     for (QWidget *option : std::initializer_list<QWidget *>{Label5, Label4, chkTServer, Check1,
                                                             Label2, Text1, cmbPSAP, Text3})
@@ -476,8 +511,7 @@ void frmIPNDZandrel::optTestType_Click(int index)
 
 // ---------------------------------------------------------------- log and fields
 
-void frmIPNDZandrel::showLogText(const QString &text)
-{
+void frmIPNDZandrel::showLogText(const QString &text) {
     // The log text separates messages with CR LF; the box shows one line per message.
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
@@ -487,42 +521,34 @@ void frmIPNDZandrel::showLogText(const QString &text)
     txbLog->setPlainText(shown);
 }
 
-QString frmIPNDZandrel::txbAddressText(int index) const
-{
+QString frmIPNDZandrel::txbAddressText(int index) const {
     return txbAddress.at(index)->text();
 }
 
-QString frmIPNDZandrel::txbPortText(int index) const
-{
+QString frmIPNDZandrel::txbPortText(int index) const {
     return txbPort.at(index)->text();
 }
 
-void frmIPNDZandrel::setTxbMessage(const QString &text)
-{
+void frmIPNDZandrel::setTxbMessage(const QString &text) {
     txbMessage->setPlainText(text);
 }
 
-void frmIPNDZandrel::setLbProcessed(const QString &text)
-{
+void frmIPNDZandrel::setLbProcessed(const QString &text) {
     lbProcessed->setText(text);
 }
 
-void frmIPNDZandrel::setLbLastDelayed(const QString &text)
-{
+void frmIPNDZandrel::setLbLastDelayed(const QString &text) {
     lbLastDelayed->setText(text);
 }
 
-void frmIPNDZandrel::setTxbDelayedCt(const QString &text)
-{
+void frmIPNDZandrel::setTxbDelayedCt(const QString &text) {
     txbDelayedCt->setText(text);
 }
 
-QDateTime frmIPNDZandrel::currentDateTime() const
-{
+QDateTime frmIPNDZandrel::currentDateTime() const {
     return m_platform.clock();
 }
 
-void frmIPNDZandrel::cmdClose_Click()
-{
+void frmIPNDZandrel::cmdClose_Click() {
     frmTCP1().closeSocketIfOpen();
 }

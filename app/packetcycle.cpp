@@ -19,8 +19,7 @@ constexpr qint16 kPacketsPerRun = 10000;
 constexpr int kMaxPort = 65535;
 } // namespace
 
-void frmIPNDZandrel::RunControl_Click()
-{
+void frmIPNDZandrel::RunControl_Click() {
     if (gRunning) {
         RunControl->setText(QStringLiteral("Start"));
         gRunning = false;
@@ -35,8 +34,7 @@ void frmIPNDZandrel::RunControl_Click()
     gRunning = true;
 }
 
-void frmIPNDZandrel::Timer1_Timer()
-{
+void frmIPNDZandrel::Timer1_Timer() {
     if (!gRunning)
         return;
     if (gTickCount >= gPktPeriod) {
@@ -44,13 +42,16 @@ void frmIPNDZandrel::Timer1_Timer()
         if (chkUnlimited->isChecked())
             gPktRemaining = kPacketsPerRun;
         gTickCount = 1;
-        if (gPktRemaining <= 0)
+        if (gPktRemaining <= 0) {
+            emit periodBoundary();
             return;
+        }
         --gPktRemaining;
         PktNum->setText(QString::number(gPktRemaining));
         gPeriodSent = false;
         if (rowEnabled(0) && link1Closed() && setLink1RemoteFromRow(0))
             sendOnePacket();
+        emit periodBoundary();
         return;
     }
 
@@ -73,8 +74,7 @@ void frmIPNDZandrel::Timer1_Timer()
     }
 }
 
-void frmIPNDZandrel::PktPer_LostFocus()
-{
+void frmIPNDZandrel::PktPer_LostFocus() {
     bool ok = false;
     const int period = PktPer->text().trimmed().toInt(&ok);
     if (!ok || period < 1 || period > SHRT_MAX) {
@@ -88,32 +88,29 @@ void frmIPNDZandrel::PktPer_LostFocus()
     gPktPeriod = static_cast<qint16>(period);
 }
 
-void frmIPNDZandrel::chkUnlimited_Click()
-{
+void frmIPNDZandrel::chkUnlimited_Click() {
     const bool limited = !chkUnlimited->isChecked();
     lbNoPackets->setEnabled(limited);
     PktNum->setEnabled(limited);
 }
 
-bool frmIPNDZandrel::rowEnabled(int row) const
-{
+bool frmIPNDZandrel::rowEnabled(int row) const {
     return chkEnable.at(row)->isChecked();
 }
 
-bool frmIPNDZandrel::link1Closed()
-{
+bool frmIPNDZandrel::link1Closed() {
     return frmTCP1().wskMessage().socketState() == SocketState::Closed;
 }
 
-bool frmIPNDZandrel::setLink1RemoteFromRow(int row)
-{
+bool frmIPNDZandrel::setLink1RemoteFromRow(int row) {
     const QString portText = txbPort.at(row)->text();
     bool ok = false;
     const int port = portText.trimmed().toInt(&ok);
     if (!ok || port < 1 || port > kMaxPort) {
-        LogMessage(QStringLiteral("Port \"%1\" of the %2 socket is not a number from 1 to 65535; "
-                                  "packet not sent")
-                       .arg(portText, row == 0 ? QStringLiteral("Type 4") : QStringLiteral("Type 5")));
+        LogMessage(
+            QStringLiteral("Port \"%1\" of the %2 socket is not a number from 1 to 65535; "
+                           "packet not sent")
+                .arg(portText, row == 0 ? QStringLiteral("Type 4") : QStringLiteral("Type 5")));
         return false;
     }
     SocketControl &socket = frmTCP1().wskMessage();
@@ -122,8 +119,7 @@ bool frmIPNDZandrel::setLink1RemoteFromRow(int row)
     return true;
 }
 
-void frmIPNDZandrel::sendOnePacket()
-{
+void frmIPNDZandrel::sendOnePacket() {
     if (DataFileMode == QLatin1String("MULTIPKT")) {
         do {
             if (m_ipnd->ReadMultiPartRecord() && m_ipnd->gSeqComplete)
@@ -135,8 +131,7 @@ void frmIPNDZandrel::sendOnePacket()
         SendFileRecord();
 }
 
-void frmIPNDZandrel::SendFileRecord()
-{
+void frmIPNDZandrel::SendFileRecord() {
     const QByteArray &body = m_ipnd->gDataRecord;
     if (!IpndDataFile::isSendable(body))
         return;
@@ -150,21 +145,18 @@ void frmIPNDZandrel::SendFileRecord()
 // ---------------------------------------------------------------- IPND data file
 
 QString frmIPNDZandrel::OpenDialogBox(const QString &title, QString &source,
-                                      const QString &filterText)
-{
+                                      const QString &filterText) {
     const QString chosen = m_platform.fileDialog->showOpen(this, title, source, filterText);
     if (!chosen.isEmpty())
         source = chosen;
     return chosen;
 }
 
-void frmIPNDZandrel::lbIPNDfile_Click()
-{
+void frmIPNDZandrel::lbIPNDfile_Click() {
     SelectDataFile();
 }
 
-void frmIPNDZandrel::SelectDataFile()
-{
+void frmIPNDZandrel::SelectDataFile() {
     m_ipnd->close();
     lbIPNDfile->setText(QStringLiteral(".\\ipnd3.x01"));
     QString source = QStringLiteral(".\\*.x01");
@@ -173,7 +165,6 @@ void frmIPNDZandrel::SelectDataFile()
     m_ipnd->openChosenFile(source);
 }
 
-void frmIPNDZandrel::OpenDataFile(const QString &name)
-{
+void frmIPNDZandrel::OpenDataFile(const QString &name) {
     m_ipnd->OpenDataFile(name);
 }

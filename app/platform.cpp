@@ -9,8 +9,7 @@
 namespace {
 
 // "Data file (*.x01)|*.x01|All (*.*)|*.*" becomes Qt's "Data file (*.x01);;All (*)".
-QString qtFilter(const QString &filterText)
-{
+QString qtFilter(const QString &filterText) {
     const QStringList parts = filterText.split(QLatin1Char('|'));
     QStringList entries;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
@@ -29,23 +28,20 @@ QString qtFilter(const QString &filterText)
 } // namespace
 
 QString QtFileDialog::showOpen(QWidget *parent, const QString &title, const QString &initialName,
-                               const QString &filterText)
-{
+                               const QString &filterText) {
     const QFileInfo initial(TextLineReader::toFileSystemPath(initialName));
     const QString chosen =
         QFileDialog::getOpenFileName(parent, title, initial.absolutePath(), qtFilter(filterText));
     return chosen.isEmpty() ? initialName : chosen;
 }
 
-MessageBox qtMessageBox(QWidget *parent)
-{
+MessageBox qtMessageBox(QWidget *parent) {
     return [parent](const QString &text, const QString &caption) {
         QMessageBox::information(parent, caption, text, QMessageBox::Ok);
     };
 }
 
-bool FileExists(const QString &path, int attributes)
-{
+bool FileExists(const QString &path, int attributes) {
     if (path.isEmpty() || path.contains(QLatin1Char('*')) || path.contains(QLatin1Char('?')))
         return false;
     const QFileInfo info(TextLineReader::toFileSystemPath(path));

@@ -10,18 +10,14 @@
 #include <unistd.h>
 
 OutgoingConnection::OutgoingConnection(QObject *parent)
-    : QObject(parent)
-{
-}
+    : QObject(parent) {}
 
-OutgoingConnection::~OutgoingConnection()
-{
+OutgoingConnection::~OutgoingConnection() {
     if (m_fd != -1)
         ::close(m_fd);
 }
 
-bool OutgoingConnection::start(const QHostAddress &address, quint16 port)
-{
+bool OutgoingConnection::start(const QHostAddress &address, quint16 port) {
     sockaddr_storage remote{};
     socklen_t size = 0;
     if (address.protocol() == QAbstractSocket::IPv6Protocol) {
@@ -59,8 +55,7 @@ bool OutgoingConnection::start(const QHostAddress &address, quint16 port)
     return true;
 }
 
-quint16 OutgoingConnection::localPort() const
-{
+quint16 OutgoingConnection::localPort() const {
     sockaddr_storage local{};
     socklen_t size = sizeof local;
     if (m_fd == -1 || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&local), &size) != 0)
@@ -70,8 +65,7 @@ quint16 OutgoingConnection::localPort() const
     return ntohs(reinterpret_cast<sockaddr_in *>(&local)->sin_port);
 }
 
-void OutgoingConnection::checkOutcome()
-{
+void OutgoingConnection::checkOutcome() {
     m_notifier->setEnabled(false);
     int outcome = 0;
     socklen_t size = sizeof outcome;
@@ -81,16 +75,14 @@ void OutgoingConnection::checkOutcome()
     emit finished();
 }
 
-qintptr OutgoingConnection::takeDescriptor()
-{
+qintptr OutgoingConnection::takeDescriptor() {
     releaseNotifier(); // QTcpSocket sets up its own on the descriptor
     const int fd = m_fd;
     m_fd = -1;
     return fd;
 }
 
-void OutgoingConnection::cancel()
-{
+void OutgoingConnection::cancel() {
     releaseNotifier();
     if (m_fd != -1)
         ::close(m_fd);
@@ -98,8 +90,7 @@ void OutgoingConnection::cancel()
 }
 
 // Called from inside the notifier's own signal, so it is deleted later.
-void OutgoingConnection::releaseNotifier()
-{
+void OutgoingConnection::releaseNotifier() {
     if (!m_notifier)
         return;
     m_notifier->setEnabled(false);

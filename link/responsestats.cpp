@@ -4,8 +4,7 @@
 #include <bit>
 #include <cmath>
 
-int ResponseStats::bucketOf(qint64 usec)
-{
+int ResponseStats::bucketOf(qint64 usec) {
     if (usec < kExactBelow)
         return static_cast<int>(usec);
     const int exponent = 63 - std::countl_zero(static_cast<quint64>(usec));
@@ -16,8 +15,7 @@ int ResponseStats::bucketOf(qint64 usec)
     return kExactBelow + (exponent - kExactBits) * (1 << kSubBucketBits) + sub;
 }
 
-qint64 ResponseStats::bucketMiddle(int bucket)
-{
+qint64 ResponseStats::bucketMiddle(int bucket) {
     if (bucket < kExactBelow)
         return bucket;
     const int offset = bucket - kExactBelow;
@@ -29,8 +27,7 @@ qint64 ResponseStats::bucketMiddle(int bucket)
     return low + (width - 1) / 2;
 }
 
-void ResponseStats::add(qint64 usec)
-{
+void ResponseStats::add(qint64 usec) {
     usec = std::max<qint64>(usec, 0);
     ++m_buckets[static_cast<size_t>(bucketOf(usec))];
     m_min = m_count == 0 ? usec : std::min(m_min, usec);
@@ -39,8 +36,7 @@ void ResponseStats::add(qint64 usec)
     ++m_count;
 }
 
-void ResponseStats::merge(const ResponseStats &other)
-{
+void ResponseStats::merge(const ResponseStats &other) {
     if (other.m_count == 0)
         return;
     for (size_t i = 0; i < m_buckets.size(); ++i)
@@ -51,13 +47,11 @@ void ResponseStats::merge(const ResponseStats &other)
     m_count += other.m_count;
 }
 
-double ResponseStats::meanUs() const
-{
+double ResponseStats::meanUs() const {
     return m_count == 0 ? 0.0 : static_cast<double>(m_sum) / static_cast<double>(m_count);
 }
 
-qint64 ResponseStats::percentileUs(double p) const
-{
+qint64 ResponseStats::percentileUs(double p) const {
     if (m_count == 0)
         return 0;
     if (p <= 0.0)
@@ -76,9 +70,10 @@ qint64 ResponseStats::percentileUs(double p) const
     return m_max;
 }
 
-QString ResponseStats::summary(const QString &label) const
-{
-    const auto ms = [](qint64 usec) { return QString::number(usec / 1000.0, 'f', 1); };
+QString ResponseStats::summary(const QString &label) const {
+    const auto ms = [](qint64 usec) {
+        return QString::number(usec / 1000.0, 'f', 1);
+    };
     QString text = label + QStringLiteral(": ") + QString::number(m_count) +
                    (m_count == 1 ? QStringLiteral(" response") : QStringLiteral(" responses"));
     if (m_count == 0)

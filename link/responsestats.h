@@ -25,10 +25,10 @@ public:
     QString summary(const QString &label) const;
 
 private:
-    static constexpr int kExactBelow = 128;    // µs values kept exactly
-    static constexpr int kExactBits = 7;       // log2(kExactBelow)
-    static constexpr int kSubBucketBits = 6;   // 64 buckets per power of two
-    static constexpr int kTopExponent = 42;    // 2^42 µs, about 50 days; above is clamped
+    static constexpr int kExactBelow = 128;  // µs values kept exactly
+    static constexpr int kExactBits = 7;     // log2(kExactBelow)
+    static constexpr int kSubBucketBits = 6; // 64 buckets per power of two
+    static constexpr int kTopExponent = 42;  // 2^42 µs, about 50 days; above is clamped
     static constexpr int kBucketCount =
         kExactBelow + (kTopExponent - kExactBits) * (1 << kSubBucketBits);
 

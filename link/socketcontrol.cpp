@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #ifdef Q_OS_LINUX
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -21,8 +22,7 @@ namespace {
 
 constexpr qint32 kMaxPort = 65535;
 
-bool readPort(const QString &text, qint32 *port)
-{
+bool readPort(const QString &text, qint32 *port) {
     bool ok = false;
     const int value = text.trimmed().toInt(&ok);
     if (!ok || value < 1 || value > kMaxPort)
@@ -31,16 +31,14 @@ bool readPort(const QString &text, qint32 *port)
     return true;
 }
 
-QString addressText(const QHostAddress &address)
-{
+QString addressText(const QHostAddress &address) {
     bool isV4 = false;
     const quint32 v4 = address.toIPv4Address(&isV4);
     return isV4 ? QHostAddress(v4).toString() : address.toString();
 }
 
 // What Winsock reports as LocalIP for a socket not tied to one interface.
-QString machineAddress()
-{
+QString machineAddress() {
     static const QString address = [] {
         const auto all = QNetworkInterface::allAddresses();
         for (const QHostAddress &candidate : all) {
@@ -52,14 +50,12 @@ QString machineAddress()
     return address;
 }
 
-bool isAnyAddress(const QHostAddress &address)
-{
+bool isAnyAddress(const QHostAddress &address) {
     return address == QHostAddress::Any || address == QHostAddress::AnyIPv4 ||
            address == QHostAddress::AnyIPv6;
 }
 
-QHostAddress preferIPv4(const QList<QHostAddress> &addresses)
-{
+QHostAddress preferIPv4(const QList<QHostAddress> &addresses) {
     for (const QHostAddress &address : addresses) {
         if (address.protocol() == QAbstractSocket::IPv4Protocol)
             return address;
@@ -70,8 +66,7 @@ QHostAddress preferIPv4(const QList<QHostAddress> &addresses)
 } // namespace
 
 SocketControl::SocketControl(QObject *parent)
-    : QObject(parent)
-{
+    : QObject(parent) {
     connect(&m_server, &QTcpServer::newConnection, this, &SocketControl::takeRequests);
     m_connectTimer.setSingleShot(true);
     m_connectTimer.setInterval(kConnectTimeoutMs);
@@ -81,13 +76,11 @@ SocketControl::SocketControl(QObject *parent)
     });
 }
 
-SocketControl::~SocketControl()
-{
+SocketControl::~SocketControl() {
     Close();
 }
 
-qint64 SocketControl::monotonicNs()
-{
+qint64 SocketControl::monotonicNs() {
     static const QElapsedTimer clock = [] {
         QElapsedTimer started;
         started.start();
@@ -96,16 +89,14 @@ qint64 SocketControl::monotonicNs()
     return clock.nsecsElapsed();
 }
 
-QString SocketControl::LocalIP() const
-{
+QString SocketControl::LocalIP() const {
     if (m_localAddress.isNull() || isAnyAddress(m_localAddress))
         return machineAddress();
     return addressText(m_localAddress);
 }
 
 // Queues an event; it is dropped if the socket is closed before it is delivered.
-void SocketControl::post(std::function<void()> deliver)
-{
+void SocketControl::post(std::function<void()> deliver) {
     const quint64 generation = m_generation;
     QMetaObject::invokeMethod(
         this,
@@ -116,8 +107,7 @@ void SocketControl::post(std::function<void()> deliver)
         Qt::QueuedConnection);
 }
 
-bool SocketControl::Bind(const QString &localPort, const QString &localIP)
-{
+bool SocketControl::Bind(const QString &localPort, const QString &localIP) {
     qint32 port = 0;
     QHostAddress address;
     if (m_state != SocketState::Closed || !readPort(localPort, &port) ||
@@ -129,11 +119,10 @@ bool SocketControl::Bind(const QString &localPort, const QString &localIP)
     return true;
 }
 
-bool SocketControl::Listen()
-{
+bool SocketControl::Listen() {
     const bool bound = m_state == SocketState::Open;
-    const bool reusable = m_state == SocketState::Closed && m_localPort > 0 &&
-                          !m_localAddress.isNull();
+    const bool reusable =
+        m_state == SocketState::Closed && m_localPort > 0 && !m_localAddress.isNull();
     if (!bound && !reusable)
         return false;
     if (!m_server.listen(m_localAddress, static_cast<quint16>(m_localPort))) {
@@ -146,12 +135,11 @@ bool SocketControl::Listen()
     return true;
 }
 
-bool SocketControl::Connect()
-{
+bool SocketControl::Connect() {
     QHostAddress literal;
     const QString host = m_remoteHost.trimmed();
-    if (m_state != SocketState::Closed || m_protocol != 0 || host.isEmpty() ||
-        m_remotePort < 1 || m_remotePort > kMaxPort)
+    if (m_state != SocketState::Closed || m_protocol != 0 || host.isEmpty() || m_remotePort < 1 ||
+        m_remotePort > kMaxPort)
         return false;
     m_localPort = 0;
     m_localAddress.clear();
@@ -162,12 +150,13 @@ bool SocketControl::Connect()
         return true;
     }
     m_state = SocketState::ResolvingHost;
-    m_lookupId = QHostInfo::lookupHost(host, this, &SocketControl::hostLookedUp);
+    // The string-based form: the functor form leaks its slot object when this
+    // socket is destroyed before the lookup ends (Qt 6.4).
+    m_lookupId = QHostInfo::lookupHost(host, this, SLOT(hostLookedUp(QHostInfo)));
     return true;
 }
 
-void SocketControl::hostLookedUp(const QHostInfo &info)
-{
+void SocketControl::hostLookedUp(const QHostInfo &info) {
     if (info.lookupId() != m_lookupId)
         return; // an abandoned lookup
     m_lookupId = -1;
@@ -179,8 +168,7 @@ void SocketControl::hostLookedUp(const QHostInfo &info)
     startConnection(preferIPv4(info.addresses()));
 }
 
-void SocketControl::startConnection(const QHostAddress &address)
-{
+void SocketControl::startConnection(const QHostAddress &address) {
     m_state = SocketState::Connecting;
     m_outgoing = new OutgoingConnection(this);
     if (!m_outgoing->start(address, static_cast<quint16>(m_remotePort))) {
@@ -194,8 +182,7 @@ void SocketControl::startConnection(const QHostAddress &address)
     m_connectTimer.start();
 }
 
-void SocketControl::outgoingFinished()
-{
+void SocketControl::outgoingFinished() {
     m_connectTimer.stop();
     const int error = m_outgoing->error();
     if (error != 0) {
@@ -222,8 +209,7 @@ void SocketControl::outgoingFinished()
     });
 }
 
-void SocketControl::dropOutgoing()
-{
+void SocketControl::dropOutgoing() {
     m_connectTimer.stop();
     if (m_outgoing) {
         disconnect(m_outgoing, nullptr, this, nullptr);
@@ -233,8 +219,7 @@ void SocketControl::dropOutgoing()
     m_outgoing = nullptr;
 }
 
-void SocketControl::adopt(QTcpSocket *socket)
-{
+void SocketControl::adopt(QTcpSocket *socket) {
     m_socket = socket;
     m_arrivalQueued = false;
     m_endQueued = false;
@@ -246,17 +231,15 @@ void SocketControl::adopt(QTcpSocket *socket)
             post([this] { emit sendCompleteEvent(); });
         }
     });
-    connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
-        peerEnded(true);
-    });
+    connect(socket, &QTcpSocket::errorOccurred, this,
+            [this](QAbstractSocket::SocketError) { peerEnded(true); });
     connect(socket, &QTcpSocket::disconnected, this, [this] { peerEnded(false); });
     // Data or a close that came before the socket was adopted.
     if (socket->bytesAvailable() > 0)
         scheduleArrival();
 }
 
-void SocketControl::rememberEndpoints()
-{
+void SocketControl::rememberEndpoints() {
     if (!m_socket)
         return;
     m_localPort = m_socket->localPort();
@@ -266,12 +249,11 @@ void SocketControl::rememberEndpoints()
 
 // A peer's close and a peer's reset both reach QTcpSocket as "remote host
 // closed"; only the kernel's view of the connection tells them apart.
-void SocketControl::peerEnded(bool qtReportedError)
-{
+void SocketControl::peerEnded(bool qtReportedError) {
     if (m_endQueued || !m_socket)
         return;
-    const bool peerGone = !qtReportedError ||
-                          m_socket->error() == QAbstractSocket::RemoteHostClosedError;
+    const bool peerGone =
+        !qtReportedError || m_socket->error() == QAbstractSocket::RemoteHostClosedError;
     m_endQueued = true;
     if (!peerGone) {
         dropResetProbe();
@@ -290,16 +272,14 @@ void SocketControl::peerEnded(bool qtReportedError)
     });
 }
 
-void SocketControl::fail(const Failure &failure)
-{
+void SocketControl::fail(const Failure &failure) {
     post([this, failure] {
         m_state = SocketState::Error;
         emit errorEvent(failure.number, failure.description);
     });
 }
 
-void SocketControl::scheduleArrival()
-{
+void SocketControl::scheduleArrival() {
     if (m_arrivalQueued)
         return;
     m_arrivalQueued = true;
@@ -312,16 +292,16 @@ void SocketControl::scheduleArrival()
     });
 }
 
-bool SocketControl::SendData(const QByteArray &data)
-{
-    if (m_state != SocketState::Connected || !m_socket ||
-        m_socket->bytesToWrite() + data.size() > kMaxQueuedSendBytes)
+bool SocketControl::SendData(const QByteArray &data) {
+    if (m_state != SocketState::Connected || !m_socket)
+        return false;
+    const qint64 queued = m_socket->bytesToWrite();
+    if (queued > 0 && queued + data.size() > kMaxQueuedSendBytes)
         return false;
     return m_socket->write(data) == data.size();
 }
 
-QByteArray SocketControl::GetData()
-{
+QByteArray SocketControl::GetData() {
     if (!m_socket)
         return {};
     QByteArray data = m_socket->read(kMaxArrivalBytes);
@@ -330,8 +310,7 @@ QByteArray SocketControl::GetData()
     return data;
 }
 
-void SocketControl::takeRequests()
-{
+void SocketControl::takeRequests() {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         socket->setParent(this);
         socket->setReadBufferSize(kMaxArrivalBytes);
@@ -357,14 +336,12 @@ void SocketControl::takeRequests()
     }
 }
 
-void SocketControl::dropRequest(qint32 requestId)
-{
+void SocketControl::dropRequest(qint32 requestId) {
     if (QTcpSocket *request = m_requests.take(requestId))
         release(request);
 }
 
-bool SocketControl::Accept(qint32 requestId)
-{
+bool SocketControl::Accept(qint32 requestId) {
     if (m_state != SocketState::Closed || !m_requests.contains(requestId))
         return false;
     QTcpSocket *socket = m_requests.take(requestId);
@@ -382,15 +359,11 @@ bool SocketControl::Accept(qint32 requestId)
     return true;
 }
 
-void SocketControl::Close()
-{
+void SocketControl::Close() {
     ++m_generation;
     m_arrivalQueued = false;
     m_endQueued = false;
-    if (m_lookupId != -1) {
-        QHostInfo::abortHostLookup(m_lookupId);
-        m_lookupId = -1;
-    }
+    m_lookupId = -1; // a lookup still running is ignored when it ends
     m_server.close();
     dropOutgoing();
     dropResetProbe();
@@ -402,8 +375,7 @@ void SocketControl::Close()
 
 // Lets a socket finish sending what was queued, then deletes it; a peer that
 // does not take the data gets kCloseLingerMs before the connection is cut.
-void SocketControl::release(QTcpSocket *socket)
-{
+void SocketControl::release(QTcpSocket *socket) {
     disconnect(socket, nullptr, this, nullptr);
     if (socket->state() != QAbstractSocket::ConnectedState) {
         socket->abort();
@@ -415,8 +387,7 @@ void SocketControl::release(QTcpSocket *socket)
     socket->disconnectFromHost();
 }
 
-SocketControl::Failure SocketControl::failureOf(const QTcpSocket &socket)
-{
+SocketControl::Failure SocketControl::failureOf(const QTcpSocket &socket) {
     const QString qtText = socket.errorString();
     switch (socket.error()) {
     case QAbstractSocket::ConnectionRefusedError:
@@ -450,8 +421,7 @@ SocketControl::Failure SocketControl::failureOf(const QTcpSocket &socket)
     }
 }
 
-SocketControl::Failure SocketControl::failureOfSystemError(int error)
-{
+SocketControl::Failure SocketControl::failureOfSystemError(int error) {
     switch (error) {
     case ECONNREFUSED:
         return {kErrorConnectionRefused, QStringLiteral("Connection refused")};
@@ -479,23 +449,22 @@ SocketControl::Failure SocketControl::failureOfSystemError(int error)
     case ENFILE:
         return {10055, QStringLiteral("No buffer space available")};
     default:
-        return {10022, QStringLiteral("Socket error: ") + QString::fromLocal8Bit(std::strerror(error))};
+        return {10022,
+                QStringLiteral("Socket error: ") + QString::fromLocal8Bit(std::strerror(error))};
     }
 }
 
 #ifdef Q_OS_LINUX
 
-void SocketControl::keepResetProbe()
-{
+void SocketControl::keepResetProbe() {
     dropResetProbe();
     if (m_socket && m_socket->socketDescriptor() != -1)
-        m_resetProbe = ::dup(static_cast<int>(m_socket->socketDescriptor()));
+        m_resetProbe = ::fcntl(static_cast<int>(m_socket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
 }
 
 // After a peer's orderly close the connection waits in CLOSE_WAIT for our
 // close; after a reset the kernel has already closed it.
-bool SocketControl::probeSaysReset()
-{
+bool SocketControl::probeSaysReset() {
     if (m_resetProbe == -1)
         return false;
     tcp_info info{};
@@ -505,8 +474,7 @@ bool SocketControl::probeSaysReset()
     return info.tcpi_state == TCP_CLOSE;
 }
 
-void SocketControl::dropResetProbe()
-{
+void SocketControl::dropResetProbe() {
     if (m_resetProbe != -1)
         ::close(m_resetProbe);
     m_resetProbe = -1;
@@ -515,8 +483,7 @@ void SocketControl::dropResetProbe()
 #else
 
 void SocketControl::keepResetProbe() {}
-bool SocketControl::probeSaysReset()
-{
+bool SocketControl::probeSaysReset() {
     return false;
 }
 void SocketControl::dropResetProbe() {}

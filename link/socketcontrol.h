@@ -39,14 +39,14 @@ enum class SocketState : qint16 {
 //
 // What a peer can make us hold is bounded: at most kMaxArrivalBytes are read
 // ahead of GetData (TCP flow control holds back the rest), and SendData refuses
-// to queue more than kMaxQueuedSendBytes for a peer that does not read.
+// to add to more than kMaxQueuedSendBytes still queued for a peer that does not read.
 class SocketControl : public QObject {
     Q_OBJECT
 public:
     static constexpr qint64 kMaxArrivalBytes = 64 * 1024;
     static constexpr qint64 kMaxQueuedSendBytes = 1024 * 1024;
     static constexpr int kMaxPendingRequests = 16;
-    static constexpr int kCloseLingerMs = 5000;    // unsent data gets this long after Close
+    static constexpr int kCloseLingerMs = 5000;     // unsent data gets this long after Close
     static constexpr int kConnectTimeoutMs = 30000; // then Connect fails with 10060
 
     // Error numbers as Windows sockets number them.
@@ -107,6 +107,9 @@ signals:
     void closeEvent();
     void errorEvent(qint16 number, const QString &description);
 
+private slots:
+    void hostLookedUp(const QHostInfo &info);
+
 private:
     struct Failure {
         qint16 number;
@@ -114,7 +117,6 @@ private:
     };
 
     void post(std::function<void()> deliver);
-    void hostLookedUp(const QHostInfo &info);
     void startConnection(const QHostAddress &address);
     void outgoingFinished();
     void dropOutgoing();
@@ -146,7 +148,7 @@ private:
     QTimer m_connectTimer;
     QHash<qint32, QTcpSocket *> m_requests;
     int m_lookupId = -1;
-    int m_resetProbe = -1; // duplicate descriptor that outlives Qt's own close
+    int m_resetProbe = -1;    // duplicate descriptor that outlives Qt's own close
     quint64 m_generation = 0; // bumped by Close: queued events of older connections are dropped
     bool m_arrivalQueued = false;
     bool m_endQueued = false;

@@ -7,11 +7,9 @@
 TcpLink::TcpLink(LinkHost &host, int row, QObject *parent)
     : QObject(parent)
     , m_host(host)
-    , m_row(row)
-{
+    , m_row(row) {
     connect(&m_socket, &SocketControl::connectEvent, this, &TcpLink::onConnect);
-    connect(&m_socket, &SocketControl::connectionRequestEvent, this,
-            &TcpLink::onConnectionRequest);
+    connect(&m_socket, &SocketControl::connectionRequestEvent, this, &TcpLink::onConnectionRequest);
     connect(&m_socket, &SocketControl::dataArrivalEvent, this, &TcpLink::onDataArrival);
     connect(&m_socket, &SocketControl::sendCompleteEvent, this, &TcpLink::onSendComplete);
     connect(&m_socket, &SocketControl::closeEvent, this, &TcpLink::onPeerClose);
@@ -26,26 +24,22 @@ TcpLink::TcpLink(LinkHost &host, int row, QObject *parent)
     m_responseTimer.start();
 }
 
-TcpLink::~TcpLink()
-{
+TcpLink::~TcpLink() {
     m_socket.Close();
 }
 
-QString TcpLink::dateTimeText() const
-{
+QString TcpLink::dateTimeText() const {
     return m_host.currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
 }
 
-void TcpLink::setUp(qint16 direction)
-{
+void TcpLink::setUp(qint16 direction) {
     if (direction == kServe)
         serve();
     else
         originate();
 }
 
-void TcpLink::serve()
-{
+void TcpLink::serve() {
     if (!m_socket.Bind(m_host.txbPortText(m_row), m_host.txbAddressText(m_row)) ||
         !m_socket.Listen()) {
         log(QStringLiteral("Unable to set socket"));
@@ -55,8 +49,7 @@ void TcpLink::serve()
         QStringLiteral("> Local IP <") + m_socket.LocalIP() + QStringLiteral(" > "));
 }
 
-void TcpLink::connectAndLog()
-{
+void TcpLink::connectAndLog() {
     m_socket.setProtocol(0);
     if (!m_socket.Connect()) {
         log(QStringLiteral("Unable to set socket"));
@@ -69,8 +62,7 @@ void TcpLink::connectAndLog()
         QStringLiteral("> Local IP <") + m_socket.LocalIP() + QStringLiteral(" > "));
 }
 
-void TcpLink::sendPoll()
-{
+void TcpLink::sendPoll() {
     QByteArray &pending = pendingPacket();
     const SocketState state = m_socket.socketState();
     if (pending.isEmpty()) {
@@ -81,28 +73,24 @@ void TcpLink::sendPoll()
     if (state == SocketState::Closed) {
         originate(); // the packet stays pending until connected
     } else if (state == SocketState::Connected) {
-        m_socket.SendData(pending);
-        pending.clear();
-        m_awaitingHandover = true;
+        m_awaitingHandover = m_socket.SendData(pending);
         m_awaitingResponse = false;
+        pending.clear();
         packetSent();
     }
 }
 
-void TcpLink::forgetExchange()
-{
+void TcpLink::forgetExchange() {
     m_awaitingHandover = false;
     m_awaitingResponse = false;
 }
 
-void TcpLink::onConnect()
-{
+void TcpLink::onConnect() {
     m_connectStats.add((m_socket.connectedNs() - m_socket.connectStartedNs()) / 1000);
     log(QStringLiteral("Event: Connected"));
 }
 
-void TcpLink::onConnectionRequest(qint32 requestId)
-{
+void TcpLink::onConnectionRequest(qint32 requestId) {
     // Closing the listener first makes a link serve one connection at a time.
     if (m_socket.socketState() != SocketState::Closed)
         m_socket.Close();
@@ -111,8 +99,7 @@ void TcpLink::onConnectionRequest(qint32 requestId)
         QStringLiteral(" from <") + m_socket.RemoteHostIP() + QStringLiteral(">"));
 }
 
-void TcpLink::onPeerClose()
-{
+void TcpLink::onPeerClose() {
     log(QStringLiteral("Event: Port Closed"));
     forgetExchange();
     if (m_socket.socketState() != SocketState::Closed)
@@ -120,8 +107,7 @@ void TcpLink::onPeerClose()
     m_socket.Listen(); // on the port and address the connection used; a failure leaves it closed
 }
 
-void TcpLink::onError(qint16 number, const QString &description)
-{
+void TcpLink::onError(qint16 number, const QString &description) {
     if (number == SocketControl::kErrorConnectionRefused)
         pendingPacket().clear();
     log(QStringLiteral("Event: Socket error ") + description);
@@ -129,8 +115,7 @@ void TcpLink::onError(qint16 number, const QString &description)
     m_socket.Close();
 }
 
-void TcpLink::onSendComplete()
-{
+void TcpLink::onSendComplete() {
     pendingPacket().clear();
     if (!m_awaitingHandover)
         return;
@@ -140,8 +125,7 @@ void TcpLink::onSendComplete()
     emit packetHandedOver();
 }
 
-void TcpLink::onDataArrival()
-{
+void TcpLink::onDataArrival() {
     const QByteArray data = m_socket.GetData();
     if (answeredHeartbeat(data))
         return;
@@ -161,21 +145,18 @@ void TcpLink::onDataArrival()
     }
 }
 
-void TcpLink::showResponse(const QByteArray &data)
-{
+void TcpLink::showResponse(const QByteArray &data) {
     m_host.setTxbMessage(dateTimeText() + QLatin1Char(' ') + toVisibleText(data));
 }
 
-void TcpLink::countProcessed()
-{
+void TcpLink::countProcessed() {
     qint32 &processed = m_host.gProcessedCount();
     if (processed < std::numeric_limits<qint32>::max())
         ++processed;
     m_host.setLbProcessed(QString::number(processed));
 }
 
-void TcpLink::responseTick()
-{
+void TcpLink::responseTick() {
     qint32 &counter = responseTimeCounter();
     counter = counter > std::numeric_limits<qint32>::max() - kResponseTickMs
                   ? std::numeric_limits<qint32>::max()

@@ -25,6 +25,11 @@ public:
     // Precise times, on a monotonic clock, from the packet's last byte handed
     // to the system to the first byte of its response.
     const ResponseStats &responseStats() const { return m_responseStats; }
+    // For the packet the poll sent last: when its last byte was handed to the
+    // system (SocketControl::monotonicNs clock; 0 before the first), and
+    // whether its response is still to come.
+    qint64 lastHandoverNs() const { return m_handoverNs; }
+    bool responsePending() const { return m_awaitingResponse; }
 
 signals:
     // The packet the poll sent has been handed to the system in full.

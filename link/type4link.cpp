@@ -7,37 +7,30 @@ constexpr int kTypeFourRow = 0;
 }
 
 Type4Link::Type4Link(LinkHost &host, QObject *parent)
-    : TcpLink(host, kTypeFourRow, parent)
-{
-}
+    : TcpLink(host, kTypeFourRow, parent) {}
 
-void Type4Link::closeSocketIfOpen()
-{
+void Type4Link::closeSocketIfOpen() {
     if (m_socket.socketState() != SocketState::Closed)
         m_socket.Close();
 }
 
-void Type4Link::originate()
-{
+void Type4Link::originate() {
     gResponseTime = 0;
     connectAndLog();
 }
 
 // Link 1 holds a connection only while a packet is in flight.
-void Type4Link::pollWithNothingPending()
-{
+void Type4Link::pollWithNothingPending() {
     forgetExchange();
     m_socket.Close();
     log(QStringLiteral("Close Socket"));
 }
 
-void Type4Link::responseShown()
-{
+void Type4Link::responseShown() {
     m_socket.Close();
 }
 
-QString Type4Link::countDelayed()
-{
+QString Type4Link::countDelayed() {
     if (gDelayedCount < std::numeric_limits<qint32>::max())
         ++gDelayedCount;
     // Written as a signed number: a space stands where a minus sign would.

@@ -29,14 +29,13 @@ public:
     // The main window's Close button: close the socket unless it is closed; logs nothing.
     void closeSocketIfOpen();
 
-    // Socket event handlers; the socket's events call them.
+    // The socket event handlers, also callable directly.
     void wskMessage_Connect() { onConnect(); }
     void wskMessage_ConnectionRequest(qint32 requestID) { onConnectionRequest(requestID); }
     void wskMessage_DataArrival(qint64) { onDataArrival(); }
     void wskMessage_SendComplete() { onSendComplete(); }
     void wskMessage_Close() { onPeerClose(); }
-    void wskMessage_Error(qint16 number, const QString &description)
-    {
+    void wskMessage_Error(qint16 number, const QString &description) {
         onError(number, description);
     }
 

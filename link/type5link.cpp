@@ -4,25 +4,20 @@ namespace {
 
 constexpr int kTypeFiveRow = 1;
 
-QByteArray heartbeat()
-{
+QByteArray heartbeat() {
     return QByteArrayLiteral("\x02\x48\x03");
 }
 
-QByteArray heartbeatAnswer()
-{
+QByteArray heartbeatAnswer() {
     return QByteArrayLiteral("\x02\x06\x03");
 }
 
 } // namespace
 
 Type5Link::Type5Link(LinkHost &host, QObject *parent)
-    : TcpLink(host, kTypeFiveRow, parent)
-{
-}
+    : TcpLink(host, kTypeFiveRow, parent) {}
 
-void Type5Link::originate()
-{
+void Type5Link::originate() {
     if (m_socket.socketState() == SocketState::Connected)
         return;
     m_socket.Close();
@@ -40,8 +35,7 @@ void Type5Link::originate()
 }
 
 // Only the three heartbeat bytes alone in one arrival are a heartbeat.
-bool Type5Link::answeredHeartbeat(const QByteArray &data)
-{
+bool Type5Link::answeredHeartbeat(const QByteArray &data) {
     if (data != heartbeat())
         return false;
     m_socket.SendData(heartbeatAnswer());
@@ -49,8 +43,7 @@ bool Type5Link::answeredHeartbeat(const QByteArray &data)
     return true;
 }
 
-QString Type5Link::countDelayed()
-{
+QString Type5Link::countDelayed() {
     if (DelayedCount2 < kMaxDelayedCount)
         ++DelayedCount2;
     else

@@ -13,8 +13,7 @@ constexpr unsigned char kDelete = 0x7F;
 
 } // namespace
 
-QString toVisibleText(const QByteArray &bytes)
-{
+QString toVisibleText(const QByteArray &bytes) {
     QString text;
     text.reserve(bytes.size());
     for (const char byte : bytes) {

@@ -19,8 +19,7 @@
 
 namespace {
 // Option buttons stretch across their layout cell; click on their caption.
-void clickOption(QAbstractButton *button)
-{
+void clickOption(QAbstractButton *button) {
     QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
 }
 } // namespace
@@ -46,8 +45,7 @@ private slots:
     void unloadDestroysLinks();
 };
 
-void TestMainWindow::defaultsWithoutCommandLine()
-{
+void TestMainWindow::defaultsWithoutCommandLine() {
     WindowFixture f;
     frmIPNDZandrel &w = f.w();
     QCOMPARE(w.txbPort[0]->text(), QStringLiteral("7005"));
@@ -83,8 +81,7 @@ void TestMainWindow::defaultsWithoutCommandLine()
     QVERIFY(!w.hasLinks());
 }
 
-void TestMainWindow::fullCommandLine()
-{
+void TestMainWindow::fullCommandLine() {
     WindowFixture f(QStringLiteral("8000 127.0.0.1 1 8001 127.0.0.1 0 5 Lab1- True"));
     frmIPNDZandrel &w = f.w();
     QCOMPARE(w.txbPort[0]->text(), QStringLiteral("8000"));
@@ -100,22 +97,22 @@ void TestMainWindow::fullCommandLine()
     QCOMPARE(w.logText(), QString());
 }
 
-void TestMainWindow::commandLineFields_data()
-{
+void TestMainWindow::commandLineFields_data() {
     QTest::addColumn<QString>("commandLine");
     QTest::addColumn<QString>("period");
     QTest::addColumn<bool>("packetsEnabled");
-    QTest::newRow("period 0 keeps 20") << QStringLiteral("1 h 0 2 h 0 0") << QStringLiteral("20") << true;
+    QTest::newRow("period 0 keeps 20")
+        << QStringLiteral("1 h 0 2 h 0 0") << QStringLiteral("20") << true;
     QTest::newRow("period 5") << QStringLiteral("1 h 0 2 h 0 5") << QStringLiteral("5") << true;
     QTest::newRow("unlimited False keeps box enabled")
         << QStringLiteral("1 h 0 2 h 0 5 T False") << QStringLiteral("5") << true;
-    QTest::newRow("unlimited 1") << QStringLiteral("1 h 0 2 h 0 5 T 1") << QStringLiteral("5") << false;
+    QTest::newRow("unlimited 1") << QStringLiteral("1 h 0 2 h 0 5 T 1") << QStringLiteral("5")
+                                 << false;
     QTest::newRow("data file with BASIC opens nothing")
         << QStringLiteral("1 h 0 2 h 0 5 T 0 missing.x01") << QStringLiteral("5") << true;
 }
 
-void TestMainWindow::commandLineFields()
-{
+void TestMainWindow::commandLineFields() {
     QFETCH(QString, commandLine);
     QFETCH(QString, period);
     QFETCH(bool, packetsEnabled);
@@ -128,8 +125,7 @@ void TestMainWindow::commandLineFields()
     QVERIFY(!f.w().ipndDataFile().isOpen());
 }
 
-void TestMainWindow::badTokensAreLogged_data()
-{
+void TestMainWindow::badTokensAreLogged_data() {
     QTest::addColumn<QString>("commandLine");
     QTest::addColumn<QString>("logLine");
     QTest::addColumn<QString>("period");
@@ -142,14 +138,14 @@ void TestMainWindow::badTokensAreLogged_data()
                                     << QStringLiteral("Command line: Period token \"ten\" is not a "
                                                       "whole number; Period stays 0")
                                     << QStringLiteral("20");
-    QTest::newRow("enable word")
-        << QStringLiteral("1 h yes") << QStringLiteral("Command line: Type4Enable token \"yes\" is "
-                                                       "not True, False or a number; Type4Enable stays False")
-        << QStringLiteral("20");
+    QTest::newRow("enable word") << QStringLiteral("1 h yes")
+                                 << QStringLiteral(
+                                        "Command line: Type4Enable token \"yes\" is "
+                                        "not True, False or a number; Type4Enable stays False")
+                                 << QStringLiteral("20");
 }
 
-void TestMainWindow::badTokensAreLogged()
-{
+void TestMainWindow::badTokensAreLogged() {
     QFETCH(QString, commandLine);
     QFETCH(QString, logLine);
     QFETCH(QString, period);
@@ -159,8 +155,7 @@ void TestMainWindow::badTokensAreLogged()
     QVERIFY(!f.w().chkEnable[0]->isChecked());
 }
 
-void TestMainWindow::moliShapeTable()
-{
+void TestMainWindow::moliShapeTable() {
     WindowFixture f;
     const std::array<int, 8> lengths{105, 109, 117, 240, 114, 73, 585, 0};
     for (int i = 0; i < 8; ++i)
@@ -170,8 +165,7 @@ void TestMainWindow::moliShapeTable()
     QVERIFY(f.w().gMOLIRecords[6].startsWith("|WGS84|X|"));
 }
 
-void TestMainWindow::recordTypeSwitchesFrames()
-{
+void TestMainWindow::recordTypeSwitchesFrames() {
     WindowFixture f;
     frmIPNDZandrel &w = f.w();
     clickOption(w.optRecType[1]);
@@ -187,8 +181,7 @@ void TestMainWindow::recordTypeSwitchesFrames()
     QVERIFY(!w.frmTest5->isVisible());
 }
 
-void TestMainWindow::testSideEnablesServerOptionsInOrder()
-{
+void TestMainWindow::testSideEnablesServerOptionsInOrder() {
     WindowFixture f;
     frmIPNDZandrel &w = f.w();
     const QList<QWidget *> serverOptions{w.Label5, w.Label4, w.chkTServer, w.Check1,
@@ -211,8 +204,7 @@ void TestMainWindow::testSideEnablesServerOptionsInOrder()
     QVERIFY(w.cmdClose->isEnabled());
 }
 
-void TestMainWindow::psapListInOrder()
-{
+void TestMainWindow::psapListInOrder() {
     WindowFixture f;
     QStringList items;
     for (int i = 0; i < f.w().cmbPSAP->count(); ++i)
@@ -222,20 +214,28 @@ void TestMainWindow::psapListInOrder()
     QCOMPARE(f.w().cmbPSAP->currentText(), QStringLiteral("Combo1"));
 }
 
-void TestMainWindow::accessibleNames()
-{
+void TestMainWindow::accessibleNames() {
     WindowFixture f;
     frmIPNDZandrel &w = f.w();
     const std::pair<QWidget *, const char *> named[] = {
-        {w.txbPort[0], "Type 4 port"},         {w.txbAddress[0], "Type 4 address"},
-        {w.chkEnable[0], "Enable Type 4 socket"}, {w.txbPort[1], "Type 5 port"},
-        {w.txbAddress[1], "Type 5 address"},   {w.chkEnable[1], "Enable Type 5 socket"},
-        {w.txbTermID, "Terminal ID"},          {w.cmbPSAP, "PSAP"},
-        {w.Text3, "Agency"},                   {w.Text1, "Service Identifier"},
-        {w.PktPer, "Period"},                  {w.PktNum, "Packets"},
-        {w.lbIPNDfile, "IPND data file"},      {w.txbFileName, "XML data file"},
-        {w.lbProcessed, "Packets Processed"},  {w.txbDelayedCt, "Delayed Responses"},
-        {w.txbMessage, "Last message"},        {w.txbLog, "Log"},
+        {w.txbPort[0], "Type 4 port"},
+        {w.txbAddress[0], "Type 4 address"},
+        {w.chkEnable[0], "Enable Type 4 socket"},
+        {w.txbPort[1], "Type 5 port"},
+        {w.txbAddress[1], "Type 5 address"},
+        {w.chkEnable[1], "Enable Type 5 socket"},
+        {w.txbTermID, "Terminal ID"},
+        {w.cmbPSAP, "PSAP"},
+        {w.Text3, "Agency"},
+        {w.Text1, "Service Identifier"},
+        {w.PktPer, "Period"},
+        {w.PktNum, "Packets"},
+        {w.lbIPNDfile, "IPND data file"},
+        {w.txbFileName, "XML data file"},
+        {w.lbProcessed, "Packets Processed"},
+        {w.txbDelayedCt, "Delayed Responses"},
+        {w.txbMessage, "Last message"},
+        {w.txbLog, "Log"},
     };
     for (const auto &[widget, name] : named)
         QCOMPARE(widget->accessibleName(), QString::fromLatin1(name));
@@ -246,8 +246,7 @@ void TestMainWindow::accessibleNames()
         QVERIFY(!button->text().isEmpty() || !button->accessibleName().isEmpty());
 }
 
-void TestMainWindow::logBoxShowsOneLinePerMessage()
-{
+void TestMainWindow::logBoxShowsOneLinePerMessage() {
     WindowFixture f;
     frmIPNDZandrel &w = f.w();
     w.LogMessage(QStringLiteral("A"));
@@ -259,8 +258,7 @@ void TestMainWindow::logBoxShowsOneLinePerMessage()
     QVERIFY(w.txbLog->textInteractionFlags() & Qt::TextSelectableByMouse);
 }
 
-void TestMainWindow::developmentMarker()
-{
+void TestMainWindow::developmentMarker() {
     QTemporaryDir dir;
     const QString marker = dir.filePath(QStringLiteral("development.txt"));
     QFile file(marker);
@@ -271,13 +269,13 @@ void TestMainWindow::developmentMarker()
     QCOMPARE(QDir::currentPath(), QDir(dir.path()).canonicalPath());
     QDir::setCurrent(before);
     QCOMPARE(f.messageBoxes.size(), 1);
-    QCOMPARE(f.messageBoxes.first(),
-             QStringLiteral("TALV TCP 000 Test Generator V1.10 (69)|Current directory changed to ") +
-                 dir.path());
+    QCOMPARE(
+        f.messageBoxes.first(),
+        QStringLiteral("TALV TCP 000 Test Generator V1.10 (69)|Current directory changed to ") +
+            dir.path());
 }
 
-void TestMainWindow::developmentMarkerWithUnreachableFolder()
-{
+void TestMainWindow::developmentMarkerWithUnreachableFolder() {
     QTemporaryDir dir;
     const QString marker = dir.filePath(QStringLiteral("development.txt"));
     QFile file(marker);
@@ -292,8 +290,7 @@ void TestMainWindow::developmentMarkerWithUnreachableFolder()
     QCOMPARE(f.w().txbPort[0]->text(), QStringLiteral("7005"));
 }
 
-void TestMainWindow::fileBoxesOpenOnClickEnterAndSpace()
-{
+void TestMainWindow::fileBoxesOpenOnClickEnterAndSpace() {
     WindowFixture f;
     frmIPNDZandrel &w = f.w();
     QSignalSpy ipnd(w.lbIPNDfile, &ClickableLineEdit::activated);
@@ -313,8 +310,7 @@ void TestMainWindow::fileBoxesOpenOnClickEnterAndSpace()
              QStringLiteral("XML Data File|.\\*.xml|XML file (*.xml)|*.xml|All (*.*)|*.*"));
 }
 
-void TestMainWindow::unloadDestroysLinks()
-{
+void TestMainWindow::unloadDestroysLinks() {
     WindowFixture f;
     f.w().frmTCP1();
     f.w().frmTCP2();

@@ -12,8 +12,7 @@ public:
     bool cancel = false;
     QStringList calls;
     QString showOpen(QWidget *, const QString &title, const QString &initialName,
-                     const QString &filterText) override
-    {
+                     const QString &filterText) override {
         calls << title + QLatin1Char('|') + initialName + QLatin1Char('|') + filterText;
         return cancel ? initialName : answer;
     }
@@ -27,14 +26,15 @@ struct WindowFixture {
 
     explicit WindowFixture(const QString &commandLine = {},
                            const QString &marker = QStringLiteral("/nonexistent/development.txt"),
-                           const QString &folder = QStringLiteral("/nonexistent"))
-    {
+                           const QString &folder = QStringLiteral("/nonexistent")) {
         frmIPNDZandrel::Platform platform;
         platform.fileDialog = dialog;
         platform.messageBox = [this](const QString &text, const QString &caption) {
             messageBoxes << caption + QLatin1Char('|') + text;
         };
-        platform.clock = [this] { return now; };
+        platform.clock = [this] {
+            return now;
+        };
         platform.developmentMarker = marker;
         platform.developmentFolder = folder;
         window = std::make_unique<frmIPNDZandrel>(platform);
@@ -43,8 +43,7 @@ struct WindowFixture {
 
     frmIPNDZandrel &w() { return *window; }
     // Log lines oldest first.
-    QStringList logLines() const
-    {
+    QStringList logLines() const {
         QStringList lines = window->logText().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         std::reverse(lines.begin(), lines.end());
         return lines;

@@ -25,8 +25,7 @@ public:
     void LogMessage(const QString &message) override { log.append(message); }
     QString txbAddressText(int index) const override { return address[index]; }
     QString txbPortText(int index) const override { return port[index]; }
-    void setTxbMessage(const QString &text) override
-    {
+    void setTxbMessage(const QString &text) override {
         txbMessage = text;
         ++messagesShown;
         longestMessage = std::max(longestMessage, text.size());
@@ -35,8 +34,7 @@ public:
     void setLbLastDelayed(const QString &text) override { lbLastDelayed = text; }
     void setTxbDelayedCt(const QString &text) override { txbDelayedCt = text; }
     qint32 &gProcessedCount() override { return processedCount; }
-    QDateTime currentDateTime() const override
-    {
+    QDateTime currentDateTime() const override {
         return QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9));
     }
 
@@ -52,22 +50,19 @@ public:
     qsizetype longestMessage = 0;
 };
 
-inline QString shown(const char *text)
-{
+inline QString shown(const char *text) {
     return QLatin1String(FakeHost::kNowText) + QLatin1Char(' ') + QLatin1String(text);
 }
 
 // A port on 127.0.0.1 with nobody listening.
-inline quint16 unusedPort()
-{
+inline quint16 unusedPort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
 }
 
 // Cuts a connection with a reset instead of an orderly close.
-inline void resetConnection(QTcpSocket *socket)
-{
+inline void resetConnection(QTcpSocket *socket) {
     const linger hard{1, 0};
     ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard,
                  sizeof hard);
@@ -78,10 +73,9 @@ inline void resetConnection(QTcpSocket *socket)
 // sends and, depending on its settings, answers, closes or resets.
 class Peer : public QObject {
 public:
-    enum class OnConnect { Wait, Close, Reset };
+    enum class OnConnect { Wait, Close, Reset, NeverRead };
 
-    Peer()
-    {
+    Peer() {
         m_server.listen(QHostAddress::LocalHost, 0);
         connect(&m_server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *socket = m_server.nextPendingConnection())
@@ -98,14 +92,14 @@ public:
     // Sent back once after each arrival, after answerDelayMs.
     QByteArray answer;
     int answerDelayMs = 0;
+    bool closeAfterAnswer = false;
     OnConnect onConnect = OnConnect::Wait;
     qint64 lastHoldNs = 0; // how long the last answer was actually held back
 
     void send(const QByteArray &bytes, int index = 0) { connection(index)->write(bytes); }
 
     // Sends totalBytes of 'A' without holding more than a megabyte in its own buffer.
-    void flood(qint64 totalBytes, int index = 0)
-    {
+    void flood(qint64 totalBytes, int index = 0) {
         m_floodLeft = totalBytes;
         QTcpSocket *socket = connection(index);
         connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] { topUp(socket); });
@@ -116,8 +110,7 @@ public:
 private:
     static constexpr qint64 kFloodChunk = 1024 * 1024;
 
-    void welcome(QTcpSocket *socket)
-    {
+    void welcome(QTcpSocket *socket) {
         const int index = static_cast<int>(m_connections.size());
         m_connections.append(socket);
         m_received.append(QByteArray());
@@ -129,6 +122,10 @@ private:
             resetConnection(socket);
             return;
         }
+        if (onConnect == OnConnect::NeverRead) {
+            socket->setReadBufferSize(1);
+            return;
+        }
         connect(socket, &QTcpSocket::readyRead, this, [this, socket, index] {
             m_received[index] += socket->readAll();
             if (!answer.isEmpty())
@@ -136,16 +133,14 @@ private:
         });
     }
 
-    void answerLater(QTcpSocket *socket)
-    {
+    void answerLater(QTcpSocket *socket) {
         QElapsedTimer held;
         held.start();
         holdThenAnswer(QPointer<QTcpSocket>(socket), held);
     }
 
     // Re-arms until the full delay has passed, so the answer is never early.
-    void holdThenAnswer(QPointer<QTcpSocket> socket, QElapsedTimer held)
-    {
+    void holdThenAnswer(QPointer<QTcpSocket> socket, QElapsedTimer held) {
         const qint64 leftMs = answerDelayMs - held.elapsed();
         if (leftMs > 0) {
             QTimer::singleShot(std::chrono::milliseconds(leftMs), Qt::PreciseTimer, this,
@@ -153,12 +148,14 @@ private:
             return;
         }
         lastHoldNs = held.nsecsElapsed();
-        if (socket)
-            socket->write(answer);
+        if (!socket)
+            return;
+        socket->write(answer);
+        if (closeAfterAnswer)
+            socket->disconnectFromHost();
     }
 
-    void topUp(QTcpSocket *socket)
-    {
+    void topUp(QTcpSocket *socket) {
         while (m_floodLeft > 0 && socket->bytesToWrite() < kFloodChunk) {
             const qint64 chunk = std::min(m_floodLeft, kFloodChunk);
             socket->write(QByteArray(chunk, 'A'));

@@ -23,8 +23,7 @@ struct LinkUnderTest {
     std::unique_ptr<Type4Link> one;
     std::unique_ptr<Type5Link> two;
 
-    explicit LinkUnderTest(int link)
-    {
+    explicit LinkUnderTest(int link) {
         if (link == 1)
             one = std::make_unique<Type4Link>(host);
         else
@@ -43,8 +42,7 @@ struct LinkUnderTest {
     void tick() { one ? one->tmrPacketResponse_Timer() : two->tmrPacketResponse2_Timer(); }
 
     // Connects to the peer and sends one packet, as the producers and the poll would.
-    void sendTo(Peer &peer)
-    {
+    void sendTo(Peer &peer) {
         socket().setRemoteHost(QStringLiteral("127.0.0.1"));
         socket().setRemotePort(peer.port());
         host.port[1] = peer.portText();
@@ -61,16 +59,14 @@ class TestReceivePath : public QObject {
     Q_OBJECT
 
 private slots:
-    void delayRuleFiresOnThe201stTick_data()
-    {
+    void delayRuleFiresOnThe201stTick_data() {
         QTest::addColumn<int>("link");
         QTest::addColumn<QString>("delayedText");
         QTest::newRow("link 1 writes a leading space") << 1 << QStringLiteral(" 1");
         QTest::newRow("link 2 writes plain digits") << 2 << QStringLiteral("1");
     }
 
-    void delayRuleFiresOnThe201stTick()
-    {
+    void delayRuleFiresOnThe201stTick() {
         QFETCH(int, link);
         QFETCH(QString, delayedText);
         LinkUnderTest t(link);
@@ -93,8 +89,7 @@ private slots:
         QVERIFY(t.host.log.isEmpty());
     }
 
-    void delayedCountKeepsGrowing()
-    {
+    void delayedCountKeepsGrowing() {
         LinkUnderTest t(1);
         t.one->gDelayedCount = 41;
         for (int tick = 0; tick < 201; ++tick)
@@ -102,8 +97,7 @@ private slots:
         QCOMPARE(t.host.txbDelayedCt, QStringLiteral(" 42"));
     }
 
-    void delayedCount2StopsAtItsLargestValue()
-    {
+    void delayedCount2StopsAtItsLargestValue() {
         LinkUnderTest t(2);
         t.two->DelayedCount2 = 32766;
         for (int tick = 0; tick < 201; ++tick)
@@ -116,21 +110,19 @@ private slots:
             t.tick();
         QCOMPARE(t.two->DelayedCount2, qint16(32767));
         QCOMPARE(t.host.txbDelayedCt, QStringLiteral("32767"));
-        QCOMPARE(t.host.log,
-                 QStringList{QStringLiteral("Delayed count full at 32767; later delays are not counted")});
+        QCOMPARE(t.host.log, QStringList{QStringLiteral(
+                                 "Delayed count full at 32767; later delays are not counted")});
         QCOMPARE(t.two->ResponseTime2, 0);
     }
 
-    void responseReportsTheCountedTime_data()
-    {
+    void responseReportsTheCountedTime_data() {
         QTest::addColumn<int>("link");
         QTest::addColumn<bool>("staysConnected");
         QTest::newRow("link 1") << 1 << false;
         QTest::newRow("link 2") << 2 << true;
     }
 
-    void responseReportsTheCountedTime()
-    {
+    void responseReportsTheCountedTime() {
         QFETCH(int, link);
         QFETCH(bool, staysConnected);
         Peer peer;
@@ -152,8 +144,7 @@ private slots:
         QCOMPARE(t.socket().State(), qint16(staysConnected ? 7 : 0));
     }
 
-    void responseAfterTheDelayCountsZero()
-    {
+    void responseAfterTheDelayCountsZero() {
         Peer peer;
         LinkUnderTest t(2);
         t.sendTo(peer);
@@ -169,8 +160,7 @@ private slots:
         QCOMPARE(t.host.txbMessage, shown("late"));
     }
 
-    void heartbeat_data()
-    {
+    void heartbeat_data() {
         QTest::addColumn<int>("link");
         QTest::addColumn<QByteArray>("arrival");
         QTest::addColumn<bool>("isHeartbeat");
@@ -182,8 +172,7 @@ private slots:
         QTest::newRow("link 1, heartbeat alone") << 1 << kHeartbeat << false;
     }
 
-    void heartbeat()
-    {
+    void heartbeat() {
         QFETCH(int, link);
         QFETCH(QByteArray, arrival);
         QFETCH(bool, isHeartbeat);
@@ -212,8 +201,7 @@ private slots:
         }
     }
 
-    void heartbeatSplitOverTwoArrivalsIsTwoResponses()
-    {
+    void heartbeatSplitOverTwoArrivalsIsTwoResponses() {
         Peer peer;
         LinkUnderTest t(2);
         t.sendTo(peer);
@@ -227,8 +215,7 @@ private slots:
         QCOMPARE(peer.received(), kPacket);
     }
 
-    void heartbeatAnswerEmptiesAWaitingPacket()
-    {
+    void heartbeatAnswerEmptiesAWaitingPacket() {
         Peer peer;
         LinkUnderTest t(2);
         t.sendTo(peer);
@@ -238,16 +225,15 @@ private slots:
         QTRY_VERIFY(t.pending().isEmpty());
     }
 
-    void shownTextIsByteForByte_data()
-    {
+    void shownTextIsByteForByte_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("text");
         QTest::newRow("printable") << QByteArrayLiteral("ACK|0001") << QStringLiteral("ACK|0001");
         QTest::newRow("NUL inside") << QByteArray("A\0B", 3) << QStringLiteral("A<NUL>B");
         QTest::newRow("framing") << QByteArrayLiteral("\x02\x06\x03")
                                  << QStringLiteral("<STX><ACK><ETX>");
-        QTest::newRow("line ends and tab") << QByteArrayLiteral("a\r\nb\tc")
-                                           << QStringLiteral("a<CR><LF>b<HT>c");
+        QTest::newRow("line ends and tab")
+            << QByteArrayLiteral("a\r\nb\tc") << QStringLiteral("a<CR><LF>b<HT>c");
         QTest::newRow("escape, unit separator, delete")
             << QByteArrayLiteral("\x1b\x1f\x7f") << QStringLiteral("<ESC><US><DEL>");
         QTest::newRow("Latin-1") << QByteArrayLiteral("caf\xe9 \xff")
@@ -255,15 +241,13 @@ private slots:
         QTest::newRow("empty") << QByteArray() << QString();
     }
 
-    void shownTextIsByteForByte()
-    {
+    void shownTextIsByteForByte() {
         QFETCH(QByteArray, bytes);
         QFETCH(QString, text);
         QCOMPARE(toVisibleText(bytes), text);
     }
 
-    void responseWithNulsIsShownWhole()
-    {
+    void responseWithNulsIsShownWhole() {
         Peer peer;
         LinkUnderTest t(1);
         t.sendTo(peer);
@@ -271,8 +255,7 @@ private slots:
         QTRY_COMPARE(t.host.txbMessage, shown("<STX>OK<NUL><NUL><ETX>"));
     }
 
-    void responseWhileNothingWasSentIsCounted()
-    {
+    void responseWhileNothingWasSentIsCounted() {
         Peer peer;
         LinkUnderTest t(2);
         t.sendTo(peer);

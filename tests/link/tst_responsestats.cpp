@@ -8,23 +8,20 @@
 namespace {
 
 // The nearest-rank percentile of the samples, computed the slow way.
-qint64 exactPercentile(QList<qint64> samples, double p)
-{
+qint64 exactPercentile(QList<qint64> samples, double p) {
     std::sort(samples.begin(), samples.end());
     const auto rank = std::max<qint64>(1, qint64(std::ceil(p * double(samples.size()) / 100.0)));
     return samples.at(rank - 1);
 }
 
-QList<qint64> series(qint64 first, qint64 step, int count)
-{
+QList<qint64> series(qint64 first, qint64 step, int count) {
     QList<qint64> samples;
     for (int i = 0; i < count; ++i)
         samples.append(first + step * i);
     return samples;
 }
 
-QList<qint64> geometric(double first, double factor, int count)
-{
+QList<qint64> geometric(double first, double factor, int count) {
     QList<qint64> samples;
     for (int i = 0; i < count; ++i)
         samples.append(qint64(first * std::pow(factor, i)));
@@ -37,8 +34,7 @@ class TestResponseStats : public QObject {
     Q_OBJECT
 
 private slots:
-    void percentilesWithinOnePercent_data()
-    {
+    void percentilesWithinOnePercent_data() {
         QTest::addColumn<QList<qint64>>("samples");
         QTest::newRow("1 to 100 us") << series(1, 1, 100);
         QTest::newRow("one sample") << QList<qint64>{12345};
@@ -49,8 +45,7 @@ private slots:
         QTest::newRow("unsorted") << QList<qint64>{900, 5, 70000, 130, 129, 128, 127, 2'000'000};
     }
 
-    void percentilesWithinOnePercent()
-    {
+    void percentilesWithinOnePercent() {
         QFETCH(QList<qint64>, samples);
         ResponseStats stats;
         for (const qint64 sample : samples)
@@ -74,8 +69,7 @@ private slots:
         QCOMPARE(stats.percentileUs(100), stats.maxUs());
     }
 
-    void smallValuesAreExact()
-    {
+    void smallValuesAreExact() {
         ResponseStats stats;
         for (const qint64 sample : series(1, 1, 100))
             stats.add(sample);
@@ -85,8 +79,7 @@ private slots:
         QCOMPARE(stats.meanUs(), 50.5);
     }
 
-    void emptyStatsReportZero()
-    {
+    void emptyStatsReportZero() {
         const ResponseStats stats;
         QCOMPARE(stats.count(), qint64(0));
         QCOMPARE(stats.percentileUs(50), qint64(0));
@@ -94,16 +87,14 @@ private slots:
         QCOMPARE(stats.minUs(), qint64(0));
     }
 
-    void negativeTimesCountAsZero()
-    {
+    void negativeTimesCountAsZero() {
         ResponseStats stats;
         stats.add(-5);
         QCOMPARE(stats.minUs(), qint64(0));
         QCOMPARE(stats.percentileUs(50), qint64(0));
     }
 
-    void mergeEqualsAddingEverything()
-    {
+    void mergeEqualsAddingEverything() {
         ResponseStats a;
         ResponseStats b;
         ResponseStats all;
@@ -124,8 +115,7 @@ private slots:
         QVERIFY(a.count() > 0);
     }
 
-    void summary_data()
-    {
+    void summary_data() {
         QTest::addColumn<QList<qint64>>("samples");
         QTest::addColumn<QString>("text");
         QTest::newRow("none") << QList<qint64>{} << QStringLiteral("Type 4: 0 responses");
@@ -137,8 +127,7 @@ private slots:
             << QStringLiteral("Type 4: 5 responses, median 12.0 ms, p95 40.1 ms, max 40.1 ms");
     }
 
-    void summary()
-    {
+    void summary() {
         QFETCH(QList<qint64>, samples);
         QFETCH(QString, text);
         ResponseStats stats;

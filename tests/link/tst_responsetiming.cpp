@@ -18,8 +18,7 @@ class TestResponseTiming : public QObject {
     Q_OBJECT
 
 private slots:
-    void link1MeasuresConnectAndResponse()
-    {
+    void link1MeasuresConnectAndResponse() {
         Peer peer;
         peer.answer = QByteArrayLiteral("ACK");
         peer.answerDelayMs = kAnswerDelayMs;
@@ -37,20 +36,24 @@ private slots:
         QTRY_COMPARE(link.wskMessage().State(), qint16(7));
         QCOMPARE(link.connectStats().count(), qint64(1));
         link.SendTCPPacket();
+        const qint64 sentNs = SocketControl::monotonicNs();
         QTRY_COMPARE(handedOver.count(), 1);
         QCOMPARE(measured.count(), 0);
+        QVERIFY(link.responsePending());
+        QVERIFY(link.lastHandoverNs() <= SocketControl::monotonicNs());
+        QVERIFY(link.lastHandoverNs() >= sentNs);
 
         QTRY_COMPARE(measured.count(), 1);
         const qint64 usec = measured.at(0).at(0).toLongLong();
         QVERIFY2(usec >= kAnswerDelayMs * 1000, qPrintable(QString::number(usec)));
         QVERIFY(usec * 1000 >= peer.lastHoldNs);
+        QVERIFY(!link.responsePending());
         QCOMPARE(link.responseStats().count(), qint64(1));
         QCOMPARE(link.responseStats().maxUs(), usec);
         QCOMPARE(host.processedCount, 1);
     }
 
-    void link2MeasuresEachPacketOnOneConnection()
-    {
+    void link2MeasuresEachPacketOnOneConnection() {
         Peer peer;
         peer.answer = QByteArrayLiteral("<ACK/>");
         peer.answerDelayMs = kAnswerDelayMs;
@@ -74,8 +77,7 @@ private slots:
         QVERIFY(link.responseStats().minUs() >= kAnswerDelayMs * 1000);
     }
 
-    void heartbeatsAndUnaskedDataAreNotMeasured()
-    {
+    void heartbeatsAndUnaskedDataAreNotMeasured() {
         Peer peer;
         FakeHost host;
         host.port[1] = peer.portText();

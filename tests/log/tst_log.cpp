@@ -14,8 +14,7 @@ private slots:
     void listenersSeeEachMessageOnce();
 };
 
-void TestLog::newestFirst_data()
-{
+void TestLog::newestFirst_data() {
     QTest::addColumn<QStringList>("messages");
     QTest::addColumn<QString>("shown");
     QTest::newRow("two") << QStringList{QStringLiteral("A"), QStringLiteral("B")}
@@ -27,8 +26,7 @@ void TestLog::newestFirst_data()
         << QStringLiteral("one\r\ntwo\r\nold\r\n");
 }
 
-void TestLog::newestFirst()
-{
+void TestLog::newestFirst() {
     QFETCH(QStringList, messages);
     QFETCH(QString, shown);
     Log log;
@@ -37,8 +35,7 @@ void TestLog::newestFirst()
     QCOMPARE(log.shownText(), shown);
 }
 
-void TestLog::cutAtExactly20000Characters_data()
-{
+void TestLog::cutAtExactly20000Characters_data() {
     QTest::addColumn<int>("olderChars");
     QTest::addColumn<int>("newestChars");
     QTest::addColumn<QString>("tail");
@@ -51,8 +48,7 @@ void TestLog::cutAtExactly20000Characters_data()
     QTest::newRow("cut inside the older message") << 100 << 19990 << QStringLiteral("\r\noooooooo");
 }
 
-void TestLog::cutAtExactly20000Characters()
-{
+void TestLog::cutAtExactly20000Characters() {
     QFETCH(int, olderChars);
     QFETCH(int, newestChars);
     QFETCH(QString, tail);
@@ -65,8 +61,7 @@ void TestLog::cutAtExactly20000Characters()
     QCOMPARE(shown.last().at(0).toString(), log.shownText());
 }
 
-void TestLog::clearThenGettingFile()
-{
+void TestLog::clearThenGettingFile() {
     Log log;
     log.LogMessage(QStringLiteral("Open LOG file: x.xml"));
     log.ClearLog();
@@ -75,8 +70,7 @@ void TestLog::clearThenGettingFile()
     QCOMPARE(log.shownText(), QStringLiteral("Getting File\r\n"));
 }
 
-void TestLog::listenersSeeEachMessageOnce()
-{
+void TestLog::listenersSeeEachMessageOnce() {
     Log log;
     QSignalSpy logged(&log, &Log::messageLogged);
     log.LogMessage(QByteArray("caf\xe9"));

@@ -1,0 +1,376 @@
+#include "headlessrun.h"
+
+#include "frmipndzandrel.h"
+#include "socketcontrol.h"
+#include "type4link.h"
+#include "type5link.h"
+
+#include <QCheckBox>
+#include <QEventLoop>
+#include <QFileDevice>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+
+// Answers each file dialog with the file named on the command line, as an
+// operator picking it would; a dialog nobody named a file for is cancelled
+// (the initial name comes back, as the platform's dialog does on Cancel).
+class PresetFileDialog : public FileDialog {
+public:
+    PresetFileDialog(QString dataFile, QString xmlFile)
+        : m_dataFile(std::move(dataFile))
+        , m_xmlFile(std::move(xmlFile))
+    {
+    }
+
+    QString showOpen(QWidget *, const QString &title, const QString &initialName,
+                     const QString &) override
+    {
+        if (title == QLatin1String("IPND Data File") && !m_dataFile.isEmpty())
+            return m_dataFile;
+        if (title == QLatin1String("XML Data File") && !m_xmlFile.isEmpty())
+            return m_xmlFile;
+        return initialName;
+    }
+
+private:
+    QString m_dataFile;
+    QString m_xmlFile;
+};
+
+void writeLine(QIODevice &device, const QString &line)
+{
+    device.write(line.toLatin1());
+    device.write("\n", 1);
+    if (auto *file = qobject_cast<QFileDevice *>(&device))
+        file->flush();
+}
+
+} // namespace
+
+HeadlessRun::HeadlessRun(const RunOptions &options, QIODevice &out, QIODevice &err,
+                         QObject *parent)
+    : QObject(parent)
+    , m_options(options)
+    , m_out(out)
+    , m_err(err)
+{
+    WindowPlatform platform;
+    platform.fileDialog = std::make_shared<PresetFileDialog>(options.dataFile, options.xmlFile);
+    // Nobody is there to press OK: the start-up notice is printed instead.
+    platform.messageBox = [this](const QString &text, const QString &caption) {
+        print(m_err, caption + QStringLiteral(": ") + text);
+    };
+    m_window = std::make_unique<frmIPNDZandrel>(platform);
+    connect(&m_window->log(), &Log::messageLogged, this, &HeadlessRun::onLogged);
+    m_window->Form_Load(QString());
+}
+
+HeadlessRun::~HeadlessRun()
+{
+    disconnect(&m_window->log(), nullptr, this, nullptr);
+    m_window.reset();
+}
+
+int HeadlessRun::exec()
+{
+    if (m_ran)
+        return m_tally.exitStatus();
+    m_ran = true;
+    setControls();
+    sendCanned();
+    sendType5();
+    runCycle();
+    if (!aborted())
+        waitUntil([this] { return settled() || aborted(); }, m_options.waitMs());
+    printSummary();
+    return m_tally.exitStatus();
+}
+
+// ---------------------------------------------------------------- controls
+
+void HeadlessRun::setControls()
+{
+    frmIPNDZandrel &w = *m_window;
+    const std::optional<Endpoint> rows[] = {m_options.type4, m_options.type5};
+    for (int row = 0; row < 2; ++row) {
+        if (!rows[row])
+            continue;
+        w.txbAddress[row]->setText(rows[row]->host);
+        w.txbPort[row]->setText(QString::number(rows[row]->port));
+        w.chkEnable[row]->setChecked(true);
+    }
+    if (m_options.termId)
+        w.txbTermID->setText(*m_options.termId);
+    if (m_options.moli) {
+        if (!w.chkMOLI->isChecked())
+            w.chkMOLI->click();
+        w.optMOLI[static_cast<size_t>(*m_options.moli)]->click();
+    }
+    if (m_options.periodSeconds) {
+        w.PktPer->setText(QString::number(*m_options.periodSeconds));
+        w.PktPer_LostFocus(); // as the focus leaving the box would
+    }
+    if (m_options.unlimited && !w.chkUnlimited->isChecked())
+        w.chkUnlimited->click();
+}
+
+QAbstractButton *HeadlessRun::cannedButton(CannedSend send) const
+{
+    switch (send) {
+    case CannedSend::Standard:
+        return m_window->cmdStandard;
+    case CannedSend::NoAdd:
+        return m_window->cmdNoAdd;
+    case CannedSend::Long:
+        return m_window->cmdLongAdd;
+    case CannedSend::Min:
+        return m_window->cmdMinAdd;
+    case CannedSend::Max:
+        return m_window->cmdMaxAdd;
+    }
+    return m_window->cmdStandard;
+}
+
+// ---------------------------------------------------------------- steps
+
+// Each canned button closes link 1 first, so the next press waits until the
+// exchange before it is over: answered, given up by the link, or --wait.
+void HeadlessRun::sendCanned()
+{
+    for (const CannedSend send : m_options.sends) {
+        if (aborted())
+            return;
+        Type4Link &link = link1();
+        cannedButton(send)->click();
+        if (!link.gPendingType4Packet.isEmpty())
+            ++m_tally.type4.stored;
+        waitUntil([this] { return link1Settled() || aborted(); }, m_options.waitMs());
+    }
+}
+
+void HeadlessRun::sendType5()
+{
+    if (!m_options.send5 && m_options.xmlFile.isEmpty())
+        return;
+    m_window->optRecType[1]->click(); // "AML (Type5)"
+    if (m_options.send5 && !aborted())
+        pressSend5();
+    if (m_options.xmlFile.isEmpty() || aborted())
+        return;
+    m_window->txbFileName_Click();
+    if (!aborted())
+        pressSend5();
+}
+
+void HeadlessRun::pressSend5()
+{
+    Type5Link &link = link2();
+    const int answeredBefore = m_tally.type5.answered;
+    m_window->cmdSend5->click();
+    if (!link.gPendingType5Packet.isEmpty())
+        ++m_tally.type5.stored;
+    // Link 2 keeps its connection: done when answered, or dropped on a refusal.
+    waitUntil(
+        [this, &link, answeredBefore] {
+            return m_tally.type5.answered > answeredBefore || aborted() ||
+                   (link.gPendingType5Packet.isEmpty() &&
+                    link.wskMessage2().socketState() == SocketState::Closed);
+        },
+        m_options.waitMs());
+}
+
+void HeadlessRun::runCycle()
+{
+    if (!m_options.runsCycle() || aborted())
+        return;
+    frmIPNDZandrel &w = *m_window;
+    w.lbIPNDfile_Click();
+    if (aborted())
+        return;
+    link1(); // the cycle hands every packet to link 1
+    connect(&w, &frmIPNDZandrel::periodBoundary, this, &HeadlessRun::onPeriodBoundary);
+    connect(w.Timer1, &QTimer::timeout, this, &HeadlessRun::onCycleTick);
+    w.RunControl->click();
+    // The first boundary comes one period and a tick after Start at the latest.
+    const qint64 limitMs =
+        (static_cast<qint64>(m_options.periods) + 1) * w.gPktPeriod * 1000 + kCycleMarginMs;
+    waitUntil([this] { return !m_window->gRunning || aborted(); }, limitMs);
+    if (w.gRunning) {
+        if (!aborted())
+            print(m_err, QStringLiteral("talvgen-cli: the cycle did not reach %1 period "
+                                        "boundaries in time; pressing Stop")
+                             .arg(m_options.periods));
+        stopCycle();
+    }
+    disconnect(&w, &frmIPNDZandrel::periodBoundary, this, nullptr);
+    disconnect(w.Timer1, nullptr, this, nullptr);
+}
+
+void HeadlessRun::stopCycle()
+{
+    m_ticksBeforeStop = 0;
+    if (m_window->gRunning)
+        m_window->RunControl->click();
+}
+
+void HeadlessRun::onPeriodBoundary()
+{
+    if (++m_boundaries < m_options.periods || m_ticksBeforeStop > 0)
+        return;
+    // With the Type 5 row enabled, the tick after a boundary sends that row's
+    // copy; with a period of 1 that tick is the next boundary, so stop now.
+    if (m_window->chkEnable[1]->isChecked() && m_window->gPktPeriod > 1)
+        m_ticksBeforeStop = 2; // this boundary's tick, then the next one
+    else
+        stopCycle();
+}
+
+// Runs after the window's own handler of the same tick.
+void HeadlessRun::onCycleTick()
+{
+    if (m_ticksBeforeStop > 0 && --m_ticksBeforeStop == 0)
+        stopCycle();
+}
+
+// ---------------------------------------------------------------- links
+
+Type4Link &HeadlessRun::link1()
+{
+    Type4Link &link = m_window->frmTCP1();
+    if (!m_link1Attached) {
+        m_link1Attached = true;
+        attach(link, m_tally.type4, link.wskMessage());
+    }
+    return link;
+}
+
+Type5Link &HeadlessRun::link2()
+{
+    Type5Link &link = m_window->frmTCP2();
+    if (!m_link2Attached) {
+        m_link2Attached = true;
+        attach(link, m_tally.type5, link.wskMessage2());
+    }
+    return link;
+}
+
+void HeadlessRun::attach(TcpLink &link, LinkTally &tally, SocketControl &socket)
+{
+    connect(&link, &TcpLink::packetHandedOver, this, [this, &tally] {
+        ++tally.handedOver;
+        emit progressed();
+    });
+    connect(&link, &TcpLink::responseMeasured, this, [this, &tally](qint64 usec) {
+        tally.measured(usec);
+        emit progressed();
+    });
+    // Connected after the link's own handler: the processed count has
+    // already moved when this runs, so the step belongs to this link.
+    connect(&socket, &SocketControl::dataArrivalEvent, this, [this, &tally] {
+        const qint32 processed = m_window->gProcessedCount();
+        tally.processed += processed - m_lastProcessed;
+        m_lastProcessed = processed;
+    });
+}
+
+bool HeadlessRun::link1Settled()
+{
+    Type4Link &link = m_window->frmTCP1();
+    return link.gPendingType4Packet.isEmpty() &&
+           link.wskMessage().socketState() == SocketState::Closed;
+}
+
+bool HeadlessRun::link2Settled()
+{
+    const LinkTally &tally = m_tally.type5;
+    return m_window->frmTCP2().gPendingType5Packet.isEmpty() && tally.answered >= tally.handedOver;
+}
+
+bool HeadlessRun::settled()
+{
+    return (!m_link1Attached || link1Settled()) && (!m_link2Attached || link2Settled());
+}
+
+// ---------------------------------------------------------------- waiting and output
+
+bool HeadlessRun::waitUntil(const std::function<bool()> &done, qint64 timeoutMs)
+{
+    if (done())
+        return true;
+    QEventLoop loop;
+    const auto check = [&loop, &done] {
+        if (done())
+            loop.quit();
+    };
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    // A socket closes without a signal of its own: look now and then as well.
+    QTimer stateCheck;
+    connect(&stateCheck, &QTimer::timeout, &loop, check);
+    // Queued, so that the handler that reported progress has finished first.
+    connect(this, &HeadlessRun::progressed, &loop, check, Qt::QueuedConnection);
+    deadline.start(static_cast<int>(std::clamp<qint64>(timeoutMs, 0, INT_MAX)));
+    stateCheck.start(kStateCheckMs);
+    loop.exec();
+    return done();
+}
+
+void HeadlessRun::onLogged(const QString &line)
+{
+    m_tally.logged(line);
+    if (!m_options.quiet)
+        print(m_out, line);
+    emit progressed();
+}
+
+void HeadlessRun::print(QIODevice &device, const QString &line)
+{
+    writeLine(device, line);
+}
+
+void HeadlessRun::printSummary()
+{
+    const ResponseStats *type4 = m_link1Attached ? &m_window->frmTCP1().responseStats() : nullptr;
+    const ResponseStats *type5 = m_link2Attached ? &m_window->frmTCP2().responseStats() : nullptr;
+    const ResponseStats *connects =
+        m_link1Attached ? &m_window->frmTCP1().connectStats() : nullptr;
+    const QStringList lines =
+        summaryLines(m_tally, m_window->gProcessedCount(), m_window->responseStatistics(), type4,
+                     type5, connects);
+    for (const QString &line : lines)
+        print(m_out, line);
+}
+
+// ---------------------------------------------------------------- entry point
+
+int runTalvgenCli(const QStringList &arguments, QIODevice &out, QIODevice &err)
+{
+    const ParsedRunOptions parsed = parseRunOptions(arguments);
+    switch (parsed.action) {
+    case ParsedRunOptions::Action::Help:
+    case ParsedRunOptions::Action::Version:
+        writeLine(out, parsed.message.trimmed());
+        return RunTally::kPassed;
+    case ParsedRunOptions::Action::UsageError:
+        writeLine(err, QStringLiteral("talvgen-cli: ") + parsed.message);
+        writeLine(err, QStringLiteral("Try 'talvgen-cli --help' for more information."));
+        return RunTally::kUsageOrFile;
+    case ParsedRunOptions::Action::Run:
+        break;
+    }
+    const QString unreadable = unreadableFile(parsed.options);
+    if (!unreadable.isEmpty()) {
+        writeLine(err, QStringLiteral("talvgen-cli: cannot open ") + unreadable);
+        return RunTally::kUsageOrFile;
+    }
+    HeadlessRun run(parsed.options, out, err);
+    return run.exec();
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "runoptions.h"
+#include "runtally.h"
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+class QAbstractButton;
+class QIODevice;
+class SocketControl;
+class TcpLink;
+class Type4Link;
+class Type5Link;
+class frmIPNDZandrel;
+
+// One unattended run of the real main window, offscreen: sets its controls
+// and presses its buttons as an operator would, in the order canned Type 4
+// sends, Type 5 sends, packet cycle, then waits for the last responses.
+// Every log line goes to out as it is logged (oldest first, Latin-1), then
+// the summary. Needs a QApplication; waits run the event loop, never sleep.
+class HeadlessRun : public QObject {
+    Q_OBJECT
+public:
+    HeadlessRun(const RunOptions &options, QIODevice &out, QIODevice &err,
+                QObject *parent = nullptr);
+    ~HeadlessRun() override;
+
+    // Runs once; returns the exit status (RunTally::ExitStatus).
+    int exec();
+
+    // The window stays until the run is destroyed, for a look at its fields.
+    frmIPNDZandrel &window() { return *m_window; }
+    const RunTally &tally() const { return m_tally; }
+
+signals:
+    // Something a wait may be waiting for has happened.
+    void progressed();
+
+private:
+    static constexpr int kStateCheckMs = 50;
+    static constexpr qint64 kCycleMarginMs = 5000;
+
+    void setControls();
+    void sendCanned();
+    void sendType5();
+    void pressSend5();
+    void runCycle();
+    void stopCycle();
+    void onPeriodBoundary();
+    void onCycleTick();
+    void onLogged(const QString &line);
+    void printSummary();
+
+    Type4Link &link1();
+    Type5Link &link2();
+    void attach(TcpLink &link, LinkTally &tally, SocketControl &socket);
+    bool link1Settled();
+    bool link2Settled();
+    bool settled();
+    bool aborted() const { return m_tally.dataFileFailures > 0; }
+    QAbstractButton *cannedButton(CannedSend send) const;
+
+    // Runs the event loop until done() or timeoutMs; returns done().
+    bool waitUntil(const std::function<bool()> &done, qint64 timeoutMs);
+    void print(QIODevice &device, const QString &line);
+
+    RunOptions m_options;
+    QIODevice &m_out;
+    QIODevice &m_err;
+    std::unique_ptr<frmIPNDZandrel> m_window;
+    RunTally m_tally;
+    bool m_link1Attached = false;
+    bool m_link2Attached = false;
+    qint32 m_lastProcessed = 0;
+    int m_boundaries = 0;
+    int m_ticksBeforeStop = 0; // Timer1 ticks still to run before Stop; 0: none planned
+    bool m_ran = false;
+};
+
+// talvgen-cli: parses and checks arguments (program name first), runs, and
+// returns the exit status: 0 passed, 1 failed, 2 bad usage or unreadable file.
+int runTalvgenCli(const QStringList &arguments, QIODevice &out, QIODevice &err);

@@ -1,0 +1,32 @@
+#include "headlessrun.h"
+
+#include <QApplication>
+#include <QFile>
+
+#include <cstdio>
+
+namespace {
+
+// Qt's notices about running without a screen ("This plugin does not
+// support raise()") are no part of a run's output; real failures still show.
+void keepSeriousMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // The real window, with no screen, unless the caller chose a platform.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(keepSeriousMessages);
+    QApplication app(argc, argv);
+    QFile out;
+    QFile err;
+    out.open(stdout, QIODevice::WriteOnly);
+    err.open(stderr, QIODevice::WriteOnly);
+    return runTalvgenCli(QApplication::arguments(), out, err);
+}

@@ -1,0 +1,382 @@
+#include "runoptions.h"
+
+#include "textlinereader.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+#include <QFileInfo>
+
+#include <array>
+#include <utility>
+
+namespace {
+
+constexpr quint16 kMaxPort = 65535;
+
+const std::array<std::pair<const char *, CannedSend>, 5> kSendWords = {{
+    {"standard", CannedSend::Standard},
+    {"noadd", CannedSend::NoAdd},
+    {"long", CannedSend::Long},
+    {"min", CannedSend::Min},
+    {"max", CannedSend::Max},
+}};
+
+const std::array<std::pair<const char *, MoliShape>, 6> kMoliWords = {{
+    {"point", MoliShape::Point},
+    {"circular", MoliShape::Circular},
+    {"arc", MoliShape::CircularArc},
+    {"polygon", MoliShape::Polygon},
+    {"ellipsoid", MoliShape::Ellipsoid},
+    {"none", MoliShape::None},
+}};
+
+const char kDescription[] =
+    "Runs the TALV TCP 000 Test Generator without a screen: sets the main window's\n"
+    "controls, presses its buttons as an operator would, prints every log line as it\n"
+    "is logged (oldest first) and a summary with the measured response times.\n"
+    "\n"
+    "Order of a run: the --send packets (each waits for its response), then --send5,\n"
+    "then --xml, then the packet cycle over --data-file, then up to --wait seconds for\n"
+    "the last responses.\n"
+    "\n"
+    "--periods N presses Stop after N period boundaries (one tick later when the\n"
+    "Type 5 socket row is enabled and the period is over 1 second, so that row's copy\n"
+    "goes out too). The window starts with \"Unlimited Pkts\" ticked, and talvgen-cli\n"
+    "leaves it so; --unlimited states it explicitly.\n"
+    "\n"
+    "A packet is delayed when its response came more than 2 seconds after the packet\n"
+    "went out (measured, not the window's 10 ms count), and unanswered when no\n"
+    "response came by the end of the run.\n"
+    "\n"
+    "Exit status: 0 every packet answered in time; 1 a packet delayed, unanswered or\n"
+    "never handed over, or nothing sent; 2 bad usage or a data file that cannot be\n"
+    "opened.";
+
+template<typename Word, size_t N>
+std::optional<Word> lookUp(const std::array<std::pair<const char *, Word>, N> &words,
+                           const QString &text)
+{
+    for (const auto &[name, word] : words) {
+        if (text == QLatin1String(name))
+            return word;
+    }
+    return std::nullopt;
+}
+
+template<typename Word, size_t N>
+QString wordList(const std::array<std::pair<const char *, Word>, N> &words)
+{
+    QStringList names;
+    for (const auto &entry : words)
+        names << QString::fromLatin1(entry.first);
+    return names.join(QLatin1Char('|'));
+}
+
+std::optional<int> wholeNumber(const QString &text, int low, int high)
+{
+    for (const QChar c : text) {
+        if (!c.isDigit() || c.unicode() > 0x7f)
+            return std::nullopt;
+    }
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<double> seconds(const QString &text, double high)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || !(value >= 0.0) || value > high)
+        return std::nullopt;
+    return value;
+}
+
+bool isLatin1(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() > 0xff)
+            return false;
+    }
+    return true;
+}
+
+// Reads the parsed command line into options; returns what is wrong, or
+// an empty text.
+class OptionReader {
+public:
+    explicit OptionReader(const QCommandLineParser &parser)
+        : m_parser(parser)
+    {
+    }
+
+    QString read(RunOptions &options);
+
+private:
+    QString readEndpoints(RunOptions &options);
+    QString readFiles(RunOptions &options);
+    QString readCycle(RunOptions &options);
+    QString readType4(RunOptions &options);
+    QString readWait(RunOptions &options);
+    QString checkCombination(const RunOptions &options) const;
+    // The single value of an option given at most once.
+    QString once(const char *name, QString &problem) const;
+
+    const QCommandLineParser &m_parser;
+};
+
+QString OptionReader::once(const char *name, QString &problem) const
+{
+    const QStringList values = m_parser.values(QString::fromLatin1(name));
+    if (values.size() > 1)
+        problem = QStringLiteral("--%1 given more than once").arg(QLatin1String(name));
+    return values.value(0);
+}
+
+QString OptionReader::read(RunOptions &options)
+{
+    for (auto step : {&OptionReader::readEndpoints, &OptionReader::readFiles,
+                      &OptionReader::readCycle, &OptionReader::readType4, &OptionReader::readWait}) {
+        const QString problem = (this->*step)(options);
+        if (!problem.isEmpty())
+            return problem;
+    }
+    options.send5 = m_parser.isSet(QStringLiteral("send5"));
+    options.quiet = m_parser.isSet(QStringLiteral("quiet"));
+    return checkCombination(options);
+}
+
+QString OptionReader::readEndpoints(RunOptions &options)
+{
+    for (const char *name : {"type4", "type5"}) {
+        QString problem;
+        const QString text = once(name, problem);
+        if (!problem.isEmpty())
+            return problem;
+        if (!m_parser.isSet(QString::fromLatin1(name)))
+            continue;
+        const std::optional<Endpoint> endpoint = parseEndpoint(text);
+        if (!endpoint)
+            return QStringLiteral("--%1 wants HOST:PORT with a port from 1 to 65535, not \"%2\"")
+                .arg(QLatin1String(name), text);
+        (QLatin1String(name) == QLatin1String("type4") ? options.type4 : options.type5) = endpoint;
+    }
+    return {};
+}
+
+QString OptionReader::readFiles(RunOptions &options)
+{
+    QString problem;
+    options.dataFile = once("data-file", problem);
+    if (problem.isEmpty())
+        options.xmlFile = once("xml", problem);
+    if (!problem.isEmpty())
+        return problem;
+    if (m_parser.isSet(QStringLiteral("data-file")) && options.dataFile.isEmpty())
+        return QStringLiteral("--data-file wants a file name");
+    if (m_parser.isSet(QStringLiteral("xml")) && options.xmlFile.isEmpty())
+        return QStringLiteral("--xml wants a file name");
+    return {};
+}
+
+QString OptionReader::readCycle(RunOptions &options)
+{
+    QString problem;
+    const QString period = once("period", problem);
+    const QString periods = problem.isEmpty() ? once("periods", problem) : QString();
+    if (!problem.isEmpty())
+        return problem;
+    if (m_parser.isSet(QStringLiteral("period"))) {
+        options.periodSeconds = wholeNumber(period, 1, RunOptions::kMaxPeriodSeconds);
+        if (!options.periodSeconds)
+            return QStringLiteral("--period wants whole seconds from 1 to 32767, not \"%1\"")
+                .arg(period);
+    }
+    if (m_parser.isSet(QStringLiteral("periods"))) {
+        const std::optional<int> count = wholeNumber(periods, 1, RunOptions::kMaxPeriods);
+        if (!count)
+            return QStringLiteral("--periods wants a count from 1 to 1000000, not \"%1\"")
+                .arg(periods);
+        options.periods = *count;
+    }
+    options.unlimited = m_parser.isSet(QStringLiteral("unlimited"));
+    return {};
+}
+
+QString OptionReader::readType4(RunOptions &options)
+{
+    for (const QString &word : m_parser.values(QStringLiteral("send"))) {
+        const std::optional<CannedSend> send = lookUp(kSendWords, word);
+        if (!send)
+            return QStringLiteral("--send wants one of %1, not \"%2\"")
+                .arg(wordList(kSendWords), word);
+        options.sends << *send;
+    }
+    QString problem;
+    const QString moli = once("moli", problem);
+    const QString termId = problem.isEmpty() ? once("term-id", problem) : QString();
+    if (!problem.isEmpty())
+        return problem;
+    if (m_parser.isSet(QStringLiteral("moli"))) {
+        options.moli = lookUp(kMoliWords, moli);
+        if (!options.moli)
+            return QStringLiteral("--moli wants one of %1, not \"%2\"")
+                .arg(wordList(kMoliWords), moli);
+    }
+    if (m_parser.isSet(QStringLiteral("term-id"))) {
+        if (!isLatin1(termId))
+            return QStringLiteral("--term-id must be single-byte (Latin-1) text");
+        options.termId = termId;
+    }
+    return {};
+}
+
+QString OptionReader::readWait(RunOptions &options)
+{
+    QString problem;
+    const QString wait = once("wait", problem);
+    if (!problem.isEmpty())
+        return problem;
+    if (!m_parser.isSet(QStringLiteral("wait")))
+        return {};
+    const std::optional<double> value = seconds(wait, RunOptions::kMaxWaitSeconds);
+    if (!value)
+        return QStringLiteral("--wait wants seconds from 0 to 3600, not \"%1\"").arg(wait);
+    options.waitSeconds = *value;
+    return {};
+}
+
+QString OptionReader::checkCombination(const RunOptions &options) const
+{
+    if (!m_parser.positionalArguments().isEmpty())
+        return QStringLiteral("unexpected argument \"%1\"")
+            .arg(m_parser.positionalArguments().constFirst());
+    if (options.sends.isEmpty() && !options.send5 && options.xmlFile.isEmpty() &&
+        options.dataFile.isEmpty())
+        return QStringLiteral("nothing to do: give --send, --send5, --xml or --data-file");
+    if (!options.sends.isEmpty() && !options.type4)
+        return QStringLiteral("--send needs --type4 HOST:PORT");
+    if ((options.send5 || !options.xmlFile.isEmpty()) && !options.type5)
+        return QStringLiteral("--send5 and --xml need --type5 HOST:PORT");
+    if (!options.dataFile.isEmpty() && !options.type4 && !options.type5)
+        return QStringLiteral("--data-file needs --type4 or --type5 HOST:PORT");
+    const bool cycleOption = options.periodSeconds || m_parser.isSet(QStringLiteral("periods")) ||
+                             options.unlimited;
+    if (cycleOption && options.dataFile.isEmpty())
+        return QStringLiteral("--period, --periods and --unlimited need --data-file");
+    if ((options.moli || options.termId) && options.sends.isEmpty())
+        return QStringLiteral("--moli and --term-id need --send");
+    return {};
+}
+
+void addOptions(QCommandLineParser &parser)
+{
+    const auto option = [&parser](const char *name, const char *description,
+                                  const char *valueName = nullptr) {
+        parser.addOption(QCommandLineOption(
+            QString::fromLatin1(name), QString::fromLatin1(description),
+            valueName ? QString::fromLatin1(valueName) : QString()));
+    };
+    option("type4", "Fill and enable the Type 4 socket row.", "HOST:PORT");
+    option("type5", "Fill and enable the Type 5 socket row.", "HOST:PORT");
+    option("data-file", "IPND data file replayed by the packet cycle.", "FILE");
+    option("period", "Period of the packet cycle in seconds (window default 20).", "SECONDS");
+    option("periods", "Press Stop after N period boundaries (default 1).", "N");
+    option("unlimited", "Tick \"Unlimited Pkts\" (already ticked by default).");
+    option("send",
+           "Press a canned Type 4 button: standard, noadd, long, min or max. "
+           "Repeatable; pressed in order.",
+           "RECORD");
+    option("moli",
+           "Tick \"MOLI Data\" and choose the shape: point, circular, arc, polygon, "
+           "ellipsoid or none.",
+           "SHAPE");
+    option("term-id", "Terminal ID of the canned Type 4 frames (default 999).", "ID");
+    option("send5", "Select \"AML (Type5)\" and send the canned AML document.");
+    option("xml", "Load an XML data file and send it as a Type 5 packet.", "FILE");
+    option("wait", "Seconds to wait for each response and the last ones (default 3).",
+           "SECONDS");
+    option("quiet", "Print the summary only, not the log lines.");
+}
+
+QString helpText(const QCommandLineParser &parser)
+{
+    QString text = parser.helpText();
+    // The first line names whatever binary parsed; name the program instead.
+    const qsizetype lineEnd = text.indexOf(QLatin1Char('\n'));
+    return QStringLiteral("Usage: talvgen-cli [options]") + text.mid(lineEnd);
+}
+
+} // namespace
+
+std::optional<Endpoint> parseEndpoint(const QString &text)
+{
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    if (colon <= 0)
+        return std::nullopt;
+    QString host = text.left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    else if (host.contains(QLatin1Char(':')))
+        return std::nullopt;
+    if (host.isEmpty() || host.contains(QLatin1Char(' ')) || host.contains(QLatin1Char('\t')))
+        return std::nullopt;
+    const std::optional<int> port = wholeNumber(text.mid(colon + 1), 1, kMaxPort);
+    if (!port)
+        return std::nullopt;
+    return Endpoint{host, static_cast<quint16>(*port)};
+}
+
+QString versionText()
+{
+    return QStringLiteral("talvgen-cli %1.%2.%3")
+        .arg(TALVGEN_VERSION_MAJOR)
+        .arg(TALVGEN_VERSION_MINOR)
+        .arg(TALVGEN_VERSION_PATCH);
+}
+
+ParsedRunOptions parseRunOptions(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(kDescription));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    addOptions(parser);
+
+    ParsedRunOptions parsed;
+    if (!parser.parse(arguments)) {
+        parsed.message = parser.errorText();
+        return parsed;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        parsed.action = ParsedRunOptions::Action::Help;
+        parsed.message = helpText(parser);
+        return parsed;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        parsed.action = ParsedRunOptions::Action::Version;
+        parsed.message = versionText();
+        return parsed;
+    }
+    parsed.message = OptionReader(parser).read(parsed.options);
+    if (parsed.message.isEmpty())
+        parsed.action = ParsedRunOptions::Action::Run;
+    return parsed;
+}
+
+QString unreadableFile(const RunOptions &options)
+{
+    for (const QString &name : {options.dataFile, options.xmlFile}) {
+        if (name.isEmpty())
+            continue;
+        const QString path = TextLineReader::toFileSystemPath(name);
+        if (QFileInfo(path).isDir())
+            return QStringLiteral("%1: is a folder, not a file").arg(name);
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return QStringLiteral("%1: %2").arg(name, file.errorString());
+    }
+    return {};
+}

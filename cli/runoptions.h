@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// What a headless run is asked to do, read from talvgen-cli's command line.
+// Parsing checks every value; nothing here touches a file, a socket or a widget.
+
+// The canned Type 4 buttons, in the order of --send.
+enum class CannedSend { Standard, NoAdd, Long, Min, Max };
+
+// The MOLI shape option buttons optMOLI(0) to optMOLI(5).
+enum class MoliShape { Point, Circular, CircularArc, Polygon, Ellipsoid, None };
+
+struct Endpoint {
+    QString host;
+    quint16 port = 0;
+
+    bool operator==(const Endpoint &) const = default;
+};
+
+struct RunOptions {
+    static constexpr double kDefaultWaitSeconds = 3.0;
+    static constexpr double kMaxWaitSeconds = 3600.0;
+    static constexpr int kMaxPeriods = 1'000'000;
+    static constexpr int kMaxPeriodSeconds = 32767;
+
+    std::optional<Endpoint> type4; // socket row 0, enabled
+    std::optional<Endpoint> type5; // socket row 1, enabled
+    QString dataFile;
+    std::optional<int> periodSeconds; // unset: the window's period stays
+    int periods = 1;                  // period boundaries before Stop
+    bool unlimited = false;           // tick "Unlimited Pkts" (the window's default is ticked)
+    QList<CannedSend> sends;          // in the order given
+    std::optional<MoliShape> moli;    // ticks "MOLI Data" and chooses the shape
+    std::optional<QString> termId;
+    bool send5 = false; // the canned AML document
+    QString xmlFile;
+    double waitSeconds = kDefaultWaitSeconds;
+    bool quiet = false;
+
+    bool runsCycle() const { return !dataFile.isEmpty(); }
+    int waitMs() const { return static_cast<int>(waitSeconds * 1000.0 + 0.5); }
+};
+
+struct ParsedRunOptions {
+    enum class Action { Run, Help, Version, UsageError };
+
+    Action action = Action::UsageError;
+    RunOptions options;
+    QString message; // the help or version text, or what is wrong
+};
+
+// arguments as QCoreApplication::arguments() gives them, program name first.
+ParsedRunOptions parseRunOptions(const QStringList &arguments);
+
+// "HOST:PORT"; an IPv6 address goes in brackets ("[::1]:7005").
+std::optional<Endpoint> parseEndpoint(const QString &text);
+
+// The --data-file or --xml file that cannot be read, with the reason; empty
+// when both can be read.
+QString unreadableFile(const RunOptions &options);
+
+QString versionText();

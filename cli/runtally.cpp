@@ -1,0 +1,110 @@
+#include "runtally.h"
+
+#include "responsestats.h"
+
+namespace {
+
+QString ms(qint64 usec)
+{
+    return QString::number(static_cast<double>(usec) / 1000.0, 'f', 3) + QStringLiteral(" ms");
+}
+
+QString linkCounts(const char *label, const LinkTally &link)
+{
+    return QStringLiteral("%1 %2 of %3").arg(QLatin1String(label)).arg(link.handedOver).arg(link.stored);
+}
+
+} // namespace
+
+void LinkTally::measured(qint64 usec)
+{
+    ++answered;
+    if (usec > kDelayLimitUs)
+        ++delayed;
+}
+
+void RunTally::logged(const QString &line)
+{
+    if (line.startsWith(QLatin1String("Event: Socket error ")) ||
+        line == QLatin1String("Unable to set socket"))
+        ++socketErrors;
+    else if (line.startsWith(QLatin1String("RSFP: Data Sent: ")))
+        ++type4.stored; // the data-file sender left a frame for link 1
+    else if (line.startsWith(QLatin1String("Unable to open log file, windows reports: ")) ||
+             line.startsWith(QLatin1String("ERROR on File search on file name ")))
+        ++dataFileFailures;
+}
+
+int RunTally::exitStatus() const
+{
+    if (dataFileFailures > 0)
+        return kUsageOrFile;
+    if (stored() == 0 || delayed() > 0 || unanswered() > 0 || notHandedOver() > 0)
+        return kFailed;
+    return kPassed;
+}
+
+QString RunTally::verdict() const
+{
+    if (dataFileFailures > 0)
+        return QStringLiteral("FAIL: a data file could not be opened or read");
+    if (stored() == 0)
+        return QStringLiteral("FAIL: no packet was sent");
+    QStringList problems;
+    if (notHandedOver() > 0)
+        problems << QStringLiteral("%1 not handed over").arg(notHandedOver());
+    if (unanswered() > 0)
+        problems << QStringLiteral("%1 unanswered").arg(unanswered());
+    if (delayed() > 0)
+        problems << QStringLiteral("%1 delayed").arg(delayed());
+    if (problems.isEmpty())
+        return QStringLiteral("PASS: every packet answered within 2000 ms");
+    return QStringLiteral("FAIL: ") + problems.join(QLatin1String(", "));
+}
+
+QString detailedStats(const QString &label, const ResponseStats &stats, const QString &noun)
+{
+    QString text = QStringLiteral("%1: %2 %3%4")
+                       .arg(label)
+                       .arg(stats.count())
+                       .arg(noun, stats.count() == 1 ? QString() : QStringLiteral("s"));
+    if (stats.count() == 0)
+        return text;
+    return text + QStringLiteral(", min ") + ms(stats.minUs()) + QStringLiteral(", mean ") +
+           ms(static_cast<qint64>(stats.meanUs() + 0.5)) + QStringLiteral(", median ") +
+           ms(stats.percentileUs(50)) + QStringLiteral(", p95 ") + ms(stats.percentileUs(95)) +
+           QStringLiteral(", max ") + ms(stats.maxUs());
+}
+
+QStringList summaryLines(const RunTally &tally, int processedCount,
+                         const QString &windowStatistics, const ResponseStats *type4Stats,
+                         const ResponseStats *type5Stats, const ResponseStats *connectStats)
+{
+    const LinkTally &t4 = tally.type4;
+    const LinkTally &t5 = tally.type5;
+    QStringList lines;
+    lines << QStringLiteral("==== talvgen-cli summary ====");
+    lines << QStringLiteral("Packets handed over: ") + linkCounts("Type 4", t4) +
+                 QStringLiteral(", ") + linkCounts("Type 5", t5);
+    lines << QStringLiteral("Responses processed: Type 4 %1, Type 5 %2 (window total %3)")
+                 .arg(t4.processed)
+                 .arg(t5.processed)
+                 .arg(processedCount);
+    lines << QStringLiteral("Responses measured: Type 4 %1, Type 5 %2")
+                 .arg(t4.answered)
+                 .arg(t5.answered);
+    lines << QStringLiteral("Delayed (over 2000 ms): %1").arg(tally.delayed());
+    lines << QStringLiteral("Unanswered: %1").arg(tally.unanswered());
+    lines << QStringLiteral("Socket errors: %1").arg(tally.socketErrors);
+    if (!windowStatistics.isEmpty())
+        lines << QStringLiteral("Response times: ") + windowStatistics;
+    if (type4Stats)
+        lines << detailedStats(QStringLiteral("Type 4 precise"), *type4Stats);
+    if (type5Stats)
+        lines << detailedStats(QStringLiteral("Type 5 precise"), *type5Stats);
+    if (connectStats)
+        lines << detailedStats(QStringLiteral("Type 4 connect"), *connectStats,
+                               QStringLiteral("connect"));
+    lines << QStringLiteral("Result: ") + tally.verdict();
+    return lines;
+}

@@ -1,0 +1,132 @@
+#include "receiver.h"
+
+#include "receiverconnection.h"
+#include "receiverlines.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <algorithm>
+
+namespace {
+
+// Connections waiting in the server's queue between two event-loop turns.
+constexpr int kPendingConnections = 256;
+
+QString sideName(StreamKind kind) {
+    return kind == StreamKind::Type5 ? QStringLiteral("Type 5") : QStringLiteral("Type 4");
+}
+
+} // namespace
+
+Receiver::Receiver(const ReceiverOptions &options, QObject *parent) : QObject(parent) {
+    m_context.options = options;
+    m_context.emitLine = [this](const QString &line) { emit lineReady(line); };
+    m_context.monotonic.start();
+    connect(&m_sweepTimer, &QTimer::timeout, this, &Receiver::sweepIdleConnections);
+}
+
+Receiver::~Receiver() {
+    stop();
+}
+
+bool Receiver::start(QString *error) {
+    const ReceiverOptions &options = m_context.options;
+    if (!options.refuseType4) {
+        m_type4Server = listenOn(options.type4Port, StreamKind::Type4, error);
+        if (!m_type4Server)
+            return false;
+    }
+    if (!options.refuseType5) {
+        m_type5Server = listenOn(options.type5Port, StreamKind::Type5, error);
+        if (!m_type5Server) {
+            stop();
+            return false;
+        }
+    }
+    m_sweepTimer.start(options.idleSweepIntervalMs);
+    return true;
+}
+
+QTcpServer *Receiver::listenOn(quint16 port, StreamKind kind, QString *error) {
+    auto *server = new QTcpServer(this);
+    server->setMaxPendingConnections(kPendingConnections);
+    if (!server->listen(m_context.options.listenAddress, port)) {
+        if (error)
+            *error = QStringLiteral("cannot listen on %1 port %2 for %3: %4")
+                         .arg(m_context.options.listenAddress.toString())
+                         .arg(port)
+                         .arg(sideName(kind), server->errorString());
+        delete server;
+        return nullptr;
+    }
+    connect(server, &QTcpServer::newConnection, this,
+            [this, server, kind] { acceptConnections(server, kind); });
+    return server;
+}
+
+void Receiver::stop() {
+    m_sweepTimer.stop();
+    delete m_type4Server;
+    delete m_type5Server;
+    m_type4Server = nullptr;
+    m_type5Server = nullptr;
+    const QList<ReceiverConnection *> connections = std::exchange(m_connections, {});
+    for (ReceiverConnection *connection : connections) {
+        connection->abandon();
+        connection->deleteLater();
+    }
+}
+
+quint16 Receiver::type4Port() const {
+    return m_type4Server ? m_type4Server->serverPort() : 0;
+}
+
+quint16 Receiver::type5Port() const {
+    return m_type5Server ? m_type5Server->serverPort() : 0;
+}
+
+void Receiver::setClock(std::function<QDateTime()> clock) {
+    m_context.clock = std::move(clock);
+}
+
+void Receiver::acceptConnections(QTcpServer *server, StreamKind kind) {
+    while (QTcpSocket *socket = server->nextPendingConnection()) {
+        makeRoom();
+        ++m_context.stats.connections;
+        auto *connection = new ReceiverConnection(socket, kind, m_context, this);
+        connect(connection, &ReceiverConnection::ended, this, &Receiver::connectionEnded);
+        m_connections.append(connection);
+    }
+}
+
+// At the limit the connection idle longest gives way, so that idle or
+// half-open peers cannot lock out a working one.
+void Receiver::makeRoom() {
+    if (m_connections.size() < m_context.options.maxConnections || m_connections.isEmpty())
+        return;
+    const auto oldest = std::min_element(
+        m_connections.cbegin(), m_connections.cend(), [](const auto *a, const auto *b) {
+            return a->lastActivityMs() < b->lastActivityMs();
+        });
+    (*oldest)->closeFor(QStringLiteral("connection closed, the limit of %1 connections is reached")
+                            .arg(m_context.options.maxConnections));
+}
+
+void Receiver::sweepIdleConnections() {
+    const qint64 now = m_context.nowMs();
+    const ReceiverOptions &options = m_context.options;
+    const QList<ReceiverConnection *> connections = m_connections;
+    for (ReceiverConnection *connection : connections) {
+        const int limitMs = connection->kind() == StreamKind::Type5 ? options.type5IdleTimeoutMs
+                                                                    : options.type4IdleTimeoutMs;
+        if (now - connection->lastActivityMs() >= limitMs)
+            connection->closeFor(
+                QStringLiteral("connection closed after %1 idle").arg(durationText(limitMs)));
+    }
+}
+
+void Receiver::connectionEnded(ReceiverConnection *connection) {
+    m_connections.removeOne(connection);
+    connection->deleteLater();
+}

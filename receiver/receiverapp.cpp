@@ -1,0 +1,82 @@
+#include "receiverapp.h"
+
+#include "receiver.h"
+#include "signalwatcher.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+// Line-buffered: a pipe sees each line at once.
+void writeLine(FILE *stream, const QString &line) {
+    const QByteArray bytes = line.toLocal8Bit() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+QString versionText() {
+    return QStringLiteral("talvrecv %1").arg(QCoreApplication::applicationVersion());
+}
+
+QString listeningText(const Receiver &receiver) {
+    const ReceiverOptions &options = receiver.options();
+    const QString address = options.listenAddress.toString();
+    const auto side = [&](bool refused, quint16 port, const char *name) {
+        return refused ? QStringLiteral("%1 refused").arg(QLatin1StringView(name))
+                       : QStringLiteral("%1 on %2 port %3")
+                             .arg(QLatin1StringView(name), address)
+                             .arg(port);
+    };
+    return QStringLiteral("talvrecv listening: %1, %2")
+        .arg(side(options.refuseType4, receiver.type4Port(), "Type 4"),
+             side(options.refuseType5, receiver.type5Port(), "Type 5"));
+}
+
+int run(const ReceiverOptions &options) {
+    Receiver receiver(options);
+    if (!options.quiet)
+        QObject::connect(&receiver, &Receiver::lineReady,
+                         [](const QString &line) { writeLine(stdout, line); });
+    QString error;
+    if (!receiver.start(&error)) {
+        writeLine(stderr, QStringLiteral("talvrecv: %1").arg(error));
+        return kUsageError;
+    }
+    if (!options.quiet)
+        writeLine(stdout, listeningText(receiver));
+    SignalWatcher watcher;
+    QObject::connect(&watcher, &SignalWatcher::signalled, qApp, &QCoreApplication::quit);
+    if (options.durationMs > 0)
+        QTimer::singleShot(options.durationMs, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+    receiver.stop();
+    for (const QString &line : receiver.stats().summaryLines())
+        writeLine(stdout, line);
+    return receiver.stats().exitStatus();
+}
+
+} // namespace
+
+int runReceiverApp(const QStringList &arguments) {
+    const ReceiverCommandLine commandLine = parseReceiverCommandLine(arguments);
+    switch (commandLine.action) {
+    case ReceiverCommandLine::Action::Help:
+        writeLine(stdout, commandLine.helpText.trimmed());
+        return 0;
+    case ReceiverCommandLine::Action::Version:
+        writeLine(stdout, versionText());
+        return 0;
+    case ReceiverCommandLine::Action::UsageError:
+        writeLine(stderr, QStringLiteral("talvrecv: %1").arg(commandLine.error));
+        writeLine(stderr, commandLine.helpText.trimmed());
+        return kUsageError;
+    case ReceiverCommandLine::Action::Run:
+        break;
+    }
+    return run(commandLine.options);
+}

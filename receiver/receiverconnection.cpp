@@ -1,0 +1,234 @@
+#include "receiverconnection.h"
+
+#include "receivercontext.h"
+#include "receiverlines.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+
+namespace {
+
+// Bounds what Qt reads ahead of us on one connection.
+constexpr qint64 kSocketReadBufferBytes = 256 * 1024;
+
+QString addressText(const QHostAddress &address) {
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4).toString() : address.toString();
+}
+
+bool breaksStream(StreamEvent::Kind kind) {
+    return kind == StreamEvent::Kind::Garbage || kind == StreamEvent::Kind::FrameTooLong ||
+           kind == StreamEvent::Kind::DocumentTooLong;
+}
+
+} // namespace
+
+ReceiverConnection::ReceiverConnection(QTcpSocket *socket, StreamKind portKind,
+                                       ReceiverContext &context, QObject *parent)
+    : QObject(parent)
+    , m_socket(socket)
+    , m_portKind(portKind)
+    , m_context(context)
+    , m_stream({context.options.maxFrameBodyChars, context.options.maxDocumentBytes})
+    , m_peerAddress(addressText(socket->peerAddress()))
+    , m_peerPort(socket->peerPort())
+    , m_localPort(socket->localPort())
+    , m_lastActivityMs(context.nowMs()) {
+    m_socket->setParent(this);
+    m_socket->setReadBufferSize(kSocketReadBufferBytes);
+    m_replyTimer.setSingleShot(true);
+    m_replyTimer.setTimerType(Qt::PreciseTimer);
+    m_answerTimer.setSingleShot(true);
+    connect(&m_replyTimer, &QTimer::timeout, this, &ReceiverConnection::replyTimerTick);
+    connect(&m_heartbeatTimer, &QTimer::timeout, this, &ReceiverConnection::heartbeatTick);
+    connect(&m_answerTimer, &QTimer::timeout, this, &ReceiverConnection::heartbeatAnswerTimeout);
+    connect(m_socket, &QTcpSocket::readyRead, this, &ReceiverConnection::onReadyRead);
+    connect(m_socket, &QTcpSocket::disconnected, this, &ReceiverConnection::onDisconnected);
+    updateHeartbeats();
+    // Bytes may have arrived with the connection.
+    if (m_socket->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &ReceiverConnection::onReadyRead, Qt::QueuedConnection);
+}
+
+void ReceiverConnection::closeFor(const QString &why) {
+    if (m_ended)
+        return;
+    reportFinished();
+    report(why);
+    ++m_context.stats.connectionsDropped;
+    end();
+    m_socket->abort();
+}
+
+void ReceiverConnection::abandon() {
+    m_ended = true;
+    m_socket->disconnect(this);
+    m_socket->abort();
+}
+
+void ReceiverConnection::onReadyRead() {
+    if (m_ended)
+        return;
+    const QByteArray data = m_socket->readAll();
+    if (data.isEmpty())
+        return;
+    m_lastActivityMs = m_context.nowMs();
+    const StreamKind before = m_stream.kind();
+    const QList<StreamEvent> events = m_stream.feed(data);
+    ReceiverStats &stats = m_context.stats;
+    stats.peakBufferedBytes = std::max(stats.peakBufferedBytes, m_stream.peakBufferedBytes());
+    if (m_stream.kind() != before)
+        updateHeartbeats();
+    for (const StreamEvent &event : events)
+        handle(event);
+    if (m_stream.isBroken() && !m_ended) {
+        ++stats.connectionsDropped;
+        dropQueuedReplies();
+        end();
+        m_socket->abort();
+    }
+}
+
+void ReceiverConnection::onDisconnected() {
+    if (m_ended)
+        return;
+    // Whatever is still buffered in the socket belongs to the stream.
+    const QByteArray rest = m_socket->readAll();
+    if (!rest.isEmpty()) {
+        for (const StreamEvent &event : m_stream.feed(rest))
+            handle(event);
+    }
+    reportFinished();
+    end();
+}
+
+void ReceiverConnection::reportFinished() {
+    for (const StreamEvent &event : m_stream.finish())
+        handle(event);
+    dropQueuedReplies();
+}
+
+void ReceiverConnection::handle(const StreamEvent &event) {
+    if (event.kind == StreamEvent::Kind::HeartbeatAnswer) {
+        handleHeartbeatAnswer();
+        return;
+    }
+    m_context.stats.count(event);
+    QString text = describeEvent(event);
+    if (breaksStream(event.kind))
+        text += QStringLiteral(", connection dropped");
+    report(text);
+    const bool complete =
+        event.kind == StreamEvent::Kind::Frame || event.kind == StreamEvent::Kind::Document;
+    if (complete && event.ok && !m_context.options.noReply)
+        queueReply();
+}
+
+void ReceiverConnection::queueReply() {
+    const int delayMs = m_context.options.delayMs;
+    if (delayMs == 0) {
+        sendReply();
+        return;
+    }
+    m_replyDueMs.append(m_context.nowMs() + delayMs);
+    if (!m_replyTimer.isActive())
+        m_replyTimer.start(delayMs);
+}
+
+// Replies go out in the order their frames came, each once its delay is up.
+void ReceiverConnection::replyTimerTick() {
+    const qint64 now = m_context.nowMs();
+    while (!m_replyDueMs.isEmpty() && m_replyDueMs.constFirst() <= now && !m_ended) {
+        m_replyDueMs.removeFirst();
+        sendReply();
+    }
+    if (!m_replyDueMs.isEmpty() && !m_ended)
+        m_replyTimer.start(int(m_replyDueMs.constFirst() - now));
+}
+
+void ReceiverConnection::sendReply() {
+    if (m_socket->state() != QAbstractSocket::ConnectedState) {
+        ++m_context.stats.repliesDropped;
+        return;
+    }
+    m_socket->write(m_context.options.reply);
+    ++m_context.stats.repliesSent;
+    if (m_context.options.closeAfterReply && m_stream.kind() == StreamKind::Type4)
+        m_socket->disconnectFromHost();
+}
+
+void ReceiverConnection::dropQueuedReplies() {
+    if (m_replyDueMs.isEmpty())
+        return;
+    const qsizetype dropped = m_replyDueMs.size();
+    m_context.stats.repliesDropped += dropped;
+    m_replyDueMs.clear();
+    m_replyTimer.stop();
+    const QString what = dropped == 1 ? QStringLiteral("reply")
+                                      : QStringLiteral("%1 replies").arg(dropped);
+    report(QStringLiteral("%1 not sent, the connection closed before the delay ended").arg(what));
+}
+
+void ReceiverConnection::updateHeartbeats() {
+    const StreamKind kind = m_stream.kind();
+    const bool wanted = m_context.options.heartbeatIntervalMs > 0 &&
+                        (kind == StreamKind::Type5 ||
+                         (kind == StreamKind::Undecided && m_portKind == StreamKind::Type5));
+    if (wanted && !m_heartbeatTimer.isActive()) {
+        m_heartbeatTimer.start(m_context.options.heartbeatIntervalMs);
+    } else if (!wanted) {
+        // A frame stream owes no answer to a heartbeat sent before it spoke.
+        m_heartbeatTimer.stop();
+        m_answerTimer.stop();
+        m_awaitingAnswer = false;
+    }
+}
+
+void ReceiverConnection::heartbeatTick() {
+    if (m_ended || m_awaitingAnswer || m_socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    m_socket->write(heartbeatBytes());
+    ++m_context.stats.heartbeatsSent;
+    m_awaitingAnswer = true;
+    m_heartbeatSent.start();
+    m_answerTimer.start(m_context.options.heartbeatAnswerTimeoutMs);
+}
+
+void ReceiverConnection::handleHeartbeatAnswer() {
+    if (!m_awaitingAnswer) {
+        ++m_context.stats.heartbeatAnswersUnasked;
+        report(QStringLiteral("heartbeat answer without a heartbeat"));
+        return;
+    }
+    m_awaitingAnswer = false;
+    m_answerTimer.stop();
+    ++m_context.stats.heartbeatsAnswered;
+    report(heartbeatAnsweredText(m_heartbeatSent.elapsed()));
+}
+
+void ReceiverConnection::heartbeatAnswerTimeout() {
+    if (!m_awaitingAnswer)
+        return;
+    m_awaitingAnswer = false;
+    ++m_context.stats.heartbeatsNotAnswered;
+    report(heartbeatNotAnsweredText(m_context.options.heartbeatAnswerTimeoutMs));
+}
+
+void ReceiverConnection::report(const QString &text) {
+    const StreamKind kind = m_stream.kind();
+    const QString side = sideText(kind == StreamKind::Undecided ? m_portKind : kind);
+    const QString peer = peerText(m_peerAddress, m_peerPort, kind, m_portKind, m_localPort);
+    if (m_context.emitLine)
+        m_context.emitLine(receiverLine(m_context.clock(), side, peer, text));
+}
+
+void ReceiverConnection::end() {
+    if (m_ended)
+        return;
+    m_ended = true;
+    m_heartbeatTimer.stop();
+    m_answerTimer.stop();
+    m_replyTimer.stop();
+    emit ended(this);
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "connectionstream.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QTimer>
+
+class QTcpSocket;
+struct ReceiverContext;
+
+// One accepted connection: reads and checks what it carries, answers valid
+// frames and documents, and sends heartbeats while it carries Type 5.
+class ReceiverConnection : public QObject {
+    Q_OBJECT
+
+public:
+    // portKind: what the listening port is meant for.
+    ReceiverConnection(QTcpSocket *socket, StreamKind portKind, ReceiverContext &context,
+                       QObject *parent = nullptr);
+
+    StreamKind kind() const { return m_stream.kind(); }
+    qint64 lastActivityMs() const { return m_lastActivityMs; }
+    bool heartbeatsRunning() const { return m_heartbeatTimer.isActive(); }
+    bool awaitingHeartbeatAnswer() const { return m_awaitingAnswer; }
+
+    // The receiver closes it: leftovers are reported, then why.
+    void closeFor(const QString &why);
+    // The receiver stops: close without a word.
+    void abandon();
+
+    // Timer handlers; tests call them to step time.
+    void heartbeatTick();
+    void heartbeatAnswerTimeout();
+    void replyTimerTick();
+
+signals:
+    void ended(ReceiverConnection *connection);
+
+private:
+    void onReadyRead();
+    void onDisconnected();
+    void handle(const StreamEvent &event);
+    void handleHeartbeatAnswer();
+    void reportFinished();
+    void queueReply();
+    void sendReply();
+    void dropQueuedReplies();
+    void updateHeartbeats();
+    void report(const QString &text);
+    void end();
+
+    QTcpSocket *m_socket = nullptr;
+    StreamKind m_portKind = StreamKind::Type4;
+    ReceiverContext &m_context;
+    ConnectionStream m_stream;
+    QString m_peerAddress;
+    quint16 m_peerPort = 0;
+    quint16 m_localPort = 0;
+    qint64 m_lastActivityMs = 0;
+    bool m_ended = false;
+
+    QTimer m_replyTimer;
+    QList<qint64> m_replyDueMs;
+
+    QTimer m_heartbeatTimer;
+    QTimer m_answerTimer;
+    QElapsedTimer m_heartbeatSent;
+    bool m_awaitingAnswer = false;
+};

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "receiveroptions.h"
+#include "receiverstats.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QString>
+
+#include <functional>
+
+// What the receiver shares with each of its connections.
+struct ReceiverContext {
+    ReceiverOptions options;
+    ReceiverStats stats;
+    std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
+    std::function<void(const QString &line)> emitLine;
+    QElapsedTimer monotonic; // started with the receiver
+
+    qint64 nowMs() const { return monotonic.elapsed(); }
+};

@@ -1,0 +1,90 @@
+#include "receiverlines.h"
+
+#include "type4frame.h"
+
+namespace {
+
+QString fieldsText(const StreamEvent &event) {
+    if (event.moliFields == 0)
+        return QString::number(event.ipndFields);
+    return QStringLiteral("%1+%2").arg(event.ipndFields).arg(event.moliFields);
+}
+
+QString headerText(const Type4Frame &frame) {
+    return QStringLiteral("term %1 len %2")
+        .arg(QString::fromLatin1(frame.terminalId),
+             QString::fromLatin1(type4LengthField(frame.length)));
+}
+
+QString frameText(const StreamEvent &event) {
+    const QString type = QString::fromLatin1(event.frame.body.first(1));
+    return QStringLiteral("%1 type %2 fields %3")
+        .arg(headerText(event.frame), type, fieldsText(event));
+}
+
+} // namespace
+
+QString durationText(int ms) {
+    if (ms % 1000 == 0)
+        return QStringLiteral("%1 s").arg(ms / 1000);
+    return QStringLiteral("%1 ms").arg(ms);
+}
+
+QString timestampText(const QDateTime &when) {
+    return when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+}
+
+QString sideText(StreamKind kind) {
+    return kind == StreamKind::Type5 ? QStringLiteral("T5") : QStringLiteral("T4");
+}
+
+QString peerText(const QString &address, quint16 port, StreamKind streamKind,
+                 StreamKind portKind, quint16 localPort) {
+    const QString peer = QStringLiteral("%1:%2").arg(address).arg(port);
+    if (streamKind == StreamKind::Undecided || streamKind == portKind)
+        return peer;
+    return QStringLiteral("%1 on port %2").arg(peer).arg(localPort);
+}
+
+QString verdictText(bool ok, const QString &reason) {
+    return ok ? QStringLiteral("OK") : QStringLiteral("INVALID: %1").arg(reason);
+}
+
+QString describeEvent(const StreamEvent &event) {
+    const QString verdict = verdictText(event.ok, event.reason);
+    switch (event.kind) {
+    case StreamEvent::Kind::Frame:
+        return QStringLiteral("%1 %2").arg(frameText(event), verdict);
+    case StreamEvent::Kind::Garbage:
+        return QStringLiteral("garbage %1 bytes %2").arg(event.bytes).arg(verdict);
+    case StreamEvent::Kind::FrameTooLong:
+        return QStringLiteral("%1 %2").arg(headerText(event.frame), verdict);
+    case StreamEvent::Kind::IncompleteFrame:
+        return QStringLiteral("incomplete frame %1 bytes %2").arg(event.bytes).arg(verdict);
+    case StreamEvent::Kind::Document:
+        return QStringLiteral("document %1 lines %2 bytes %3")
+            .arg(event.lines)
+            .arg(event.bytes)
+            .arg(verdict);
+    case StreamEvent::Kind::DocumentTooLong:
+        return QStringLiteral("document %1 bytes %2").arg(event.bytes).arg(verdict);
+    case StreamEvent::Kind::IncompleteDocument:
+        return QStringLiteral("incomplete document %1 bytes %2").arg(event.bytes).arg(verdict);
+    case StreamEvent::Kind::HeartbeatAnswer:
+        break;
+    }
+    return QStringLiteral("heartbeat answer");
+}
+
+QString heartbeatAnsweredText(qint64 ms) {
+    return QStringLiteral("heartbeat answered in %1 ms").arg(ms);
+}
+
+QString heartbeatNotAnsweredText(int timeoutMs) {
+    return QStringLiteral("heartbeat not answered within %1").arg(durationText(timeoutMs));
+}
+
+QString receiverLine(const QDateTime &when, const QString &side, const QString &peer,
+                     const QString &text) {
+    return QStringLiteral("%1 %2 %3 %4").arg(timestampText(when), side, peer, text);
+}

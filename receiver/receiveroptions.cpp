@@ -1,0 +1,193 @@
+#include "receiveroptions.h"
+
+#include <QCommandLineParser>
+
+#include <cmath>
+#include <optional>
+
+namespace {
+
+constexpr double kMaxSeconds = 366.0 * 24 * 3600; // keeps milliseconds within an int
+
+struct Options {
+    QCommandLineOption listen{QStringLiteral("listen"),
+                              QStringLiteral("Address to listen on (default 127.0.0.1)."),
+                              QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.1")};
+    QCommandLineOption type4Port{QStringLiteral("type4-port"),
+                                 QStringLiteral("Port for Type 4 frames (default 7005)."),
+                                 QStringLiteral("PORT"), QStringLiteral("7005")};
+    QCommandLineOption type5Port{QStringLiteral("type5-port"),
+                                 QStringLiteral("Port for Type 5 documents (default 7018)."),
+                                 QStringLiteral("PORT"), QStringLiteral("7018")};
+    QCommandLineOption delay{QStringLiteral("delay"),
+                             QStringLiteral("Wait MS milliseconds before each reply."),
+                             QStringLiteral("MS"), QStringLiteral("0")};
+    QCommandLineOption noReply{QStringLiteral("no-reply"), QStringLiteral("Never answer.")};
+    QCommandLineOption reply{QStringLiteral("reply"),
+                             QStringLiteral("The answer to a valid frame or document "
+                                            "(default ACK)."),
+                             QStringLiteral("TEXT"), QStringLiteral("ACK")};
+    QCommandLineOption heartbeat{QStringLiteral("heartbeat"),
+                                 QStringLiteral("Send a heartbeat on each Type 5 connection "
+                                                "every SECONDS (default 30, 0 turns it off)."),
+                                 QStringLiteral("SECONDS"), QStringLiteral("30")};
+    QCommandLineOption refuse{QStringLiteral("refuse"),
+                              QStringLiteral("Do not listen on the type4 or type5 port "
+                                             "(may be given twice)."),
+                              QStringLiteral("type4|type5")};
+    QCommandLineOption closeAfterReply{
+        QStringLiteral("close-after-reply"),
+        QStringLiteral("Close a Type 4 connection once its reply has gone.")};
+    QCommandLineOption duration{QStringLiteral("duration"),
+                                QStringLiteral("Stop after SECONDS (default: run until "
+                                               "interrupted)."),
+                                QStringLiteral("SECONDS"), QStringLiteral("0")};
+    QCommandLineOption quiet{QStringLiteral("quiet"), QStringLiteral("Print only the summary.")};
+
+    QList<QCommandLineOption> all() const {
+        return {listen,    type4Port, type5Port,       delay,    noReply, reply,
+                heartbeat, refuse,    closeAfterReply, duration, quiet};
+    }
+};
+
+std::optional<quint16> portValue(const QString &text) {
+    bool ok = false;
+    const uint port = text.toUInt(&ok);
+    if (!ok || port > 65535)
+        return std::nullopt;
+    return quint16(port);
+}
+
+// Seconds, fractions allowed, as milliseconds; a positive value stays
+// positive.
+std::optional<int> secondsValue(const QString &text) {
+    bool ok = false;
+    const double seconds = text.toDouble(&ok);
+    if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > kMaxSeconds)
+        return std::nullopt;
+    const int ms = int(std::lround(seconds * 1000));
+    return seconds > 0 ? std::max(ms, 1) : 0;
+}
+
+class Reader {
+public:
+    Reader(const QCommandLineParser &parser, ReceiverOptions &options)
+        : m_parser(parser), m_options(options) {}
+
+    QString read(const Options &o) {
+        readAddress(o.listen);
+        readPort(o.type4Port, m_options.type4Port);
+        readPort(o.type5Port, m_options.type5Port);
+        readDelay(o.delay);
+        readSeconds(o.heartbeat, m_options.heartbeatIntervalMs);
+        readSeconds(o.duration, m_options.durationMs);
+        readRefusals(o.refuse);
+        readReply(o.reply);
+        m_options.noReply = m_parser.isSet(o.noReply);
+        m_options.closeAfterReply = m_parser.isSet(o.closeAfterReply);
+        m_options.quiet = m_parser.isSet(o.quiet);
+        return m_error;
+    }
+
+private:
+    void fail(const QCommandLineOption &option, const QString &value) {
+        if (m_error.isEmpty())
+            m_error = QStringLiteral("bad value \"%1\" for --%2")
+                          .arg(value, option.names().constFirst());
+    }
+
+    void readAddress(const QCommandLineOption &option) {
+        const QString text = m_parser.value(option);
+        if (!m_options.listenAddress.setAddress(text))
+            fail(option, text);
+    }
+
+    void readPort(const QCommandLineOption &option, quint16 &port) {
+        const QString text = m_parser.value(option);
+        if (const auto value = portValue(text))
+            port = *value;
+        else
+            fail(option, text);
+    }
+
+    void readDelay(const QCommandLineOption &option) {
+        const QString text = m_parser.value(option);
+        bool ok = false;
+        const int ms = text.toInt(&ok);
+        if (ok && ms >= 0)
+            m_options.delayMs = ms;
+        else
+            fail(option, text);
+    }
+
+    void readSeconds(const QCommandLineOption &option, int &ms) {
+        const QString text = m_parser.value(option);
+        if (const auto value = secondsValue(text))
+            ms = *value;
+        else
+            fail(option, text);
+    }
+
+    void readRefusals(const QCommandLineOption &option) {
+        for (const QString &side : m_parser.values(option)) {
+            if (side == QLatin1String("type4"))
+                m_options.refuseType4 = true;
+            else if (side == QLatin1String("type5"))
+                m_options.refuseType5 = true;
+            else
+                fail(option, side);
+        }
+    }
+
+    void readReply(const QCommandLineOption &option) {
+        const QString text = m_parser.value(option);
+        if (text.isEmpty())
+            fail(option, text); // an empty answer is --no-reply
+        else
+            m_options.reply = text.toLatin1();
+    }
+
+    const QCommandLineParser &m_parser;
+    ReceiverOptions &m_options;
+    QString m_error;
+};
+
+ReceiverCommandLine usageError(ReceiverCommandLine result, const QString &error) {
+    result.action = ReceiverCommandLine::Action::UsageError;
+    result.error = error;
+    return result;
+}
+
+} // namespace
+
+ReceiverCommandLine parseReceiverCommandLine(const QStringList &arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Reference receiver for talvgen: listens for Type 4 frames and Type 5 "
+                       "documents, checks and answers each one, sends heartbeats on Type 5 "
+                       "connections, and prints one line per frame, document or heartbeat."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const Options options;
+    parser.addOptions(options.all());
+
+    ReceiverCommandLine result;
+    result.helpText = parser.helpText();
+    if (!parser.parse(arguments))
+        return usageError(result, parser.errorText());
+    if (parser.isSet(help)) {
+        result.action = ReceiverCommandLine::Action::Help;
+        return result;
+    }
+    if (parser.isSet(version)) {
+        result.action = ReceiverCommandLine::Action::Version;
+        return result;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(result, QStringLiteral("unexpected argument \"%1\"")
+                                      .arg(parser.positionalArguments().constFirst()));
+    const QString error = Reader(parser, result.options).read(options);
+    if (!error.isEmpty())
+        return usageError(result, error);
+    return result;
+}
