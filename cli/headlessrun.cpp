@@ -25,13 +25,10 @@ class PresetFileDialog : public FileDialog {
 public:
     PresetFileDialog(QString dataFile, QString xmlFile)
         : m_dataFile(std::move(dataFile))
-        , m_xmlFile(std::move(xmlFile))
-    {
-    }
+        , m_xmlFile(std::move(xmlFile)) {}
 
     QString showOpen(QWidget *, const QString &title, const QString &initialName,
-                     const QString &) override
-    {
+                     const QString &) override {
         if (title == QLatin1String("IPND Data File") && !m_dataFile.isEmpty())
             return m_dataFile;
         if (title == QLatin1String("XML Data File") && !m_xmlFile.isEmpty())
@@ -44,8 +41,7 @@ private:
     QString m_xmlFile;
 };
 
-void writeLine(QIODevice &device, const QString &line)
-{
+void writeLine(QIODevice &device, const QString &line) {
     device.write(line.toLatin1());
     device.write("\n", 1);
     if (auto *file = qobject_cast<QFileDevice *>(&device))
@@ -54,32 +50,28 @@ void writeLine(QIODevice &device, const QString &line)
 
 } // namespace
 
-HeadlessRun::HeadlessRun(const RunOptions &options, QIODevice &out, QIODevice &err,
-                         QObject *parent)
+HeadlessRun::HeadlessRun(const RunOptions &options, QIODevice &out, QIODevice &err, QObject *parent)
     : QObject(parent)
     , m_options(options)
     , m_out(out)
-    , m_err(err)
-{
+    , m_err(err) {
     WindowPlatform platform;
     platform.fileDialog = std::make_shared<PresetFileDialog>(options.dataFile, options.xmlFile);
     // Nobody is there to press OK: the start-up notice is printed instead.
     platform.messageBox = [this](const QString &text, const QString &caption) {
-        print(m_err, caption + QStringLiteral(": ") + text);
+        writeLine(m_err, caption + QStringLiteral(": ") + text);
     };
     m_window = std::make_unique<frmIPNDZandrel>(platform);
     connect(&m_window->log(), &Log::messageLogged, this, &HeadlessRun::onLogged);
     m_window->Form_Load(QString());
 }
 
-HeadlessRun::~HeadlessRun()
-{
+HeadlessRun::~HeadlessRun() {
     disconnect(&m_window->log(), nullptr, this, nullptr);
     m_window.reset();
 }
 
-int HeadlessRun::exec()
-{
+int HeadlessRun::exec() {
     if (m_ran)
         return m_tally.exitStatus();
     m_ran = true;
@@ -95,8 +87,7 @@ int HeadlessRun::exec()
 
 // ---------------------------------------------------------------- controls
 
-void HeadlessRun::setControls()
-{
+void HeadlessRun::setControls() {
     frmIPNDZandrel &w = *m_window;
     const std::optional<Endpoint> rows[] = {m_options.type4, m_options.type5};
     for (int row = 0; row < 2; ++row) {
@@ -121,8 +112,7 @@ void HeadlessRun::setControls()
         w.chkUnlimited->click();
 }
 
-QAbstractButton *HeadlessRun::cannedButton(CannedSend send) const
-{
+QAbstractButton *HeadlessRun::cannedButton(CannedSend send) const {
     switch (send) {
     case CannedSend::Standard:
         return m_window->cmdStandard;
@@ -142,8 +132,7 @@ QAbstractButton *HeadlessRun::cannedButton(CannedSend send) const
 
 // Each canned button closes link 1 first, so the next press waits until the
 // exchange before it is over: answered, given up by the link, or --wait.
-void HeadlessRun::sendCanned()
-{
+void HeadlessRun::sendCanned() {
     for (const CannedSend send : m_options.sends) {
         if (aborted())
             return;
@@ -155,8 +144,7 @@ void HeadlessRun::sendCanned()
     }
 }
 
-void HeadlessRun::sendType5()
-{
+void HeadlessRun::sendType5() {
     if (!m_options.send5 && m_options.xmlFile.isEmpty())
         return;
     m_window->optRecType[1]->click(); // "AML (Type5)"
@@ -169,8 +157,7 @@ void HeadlessRun::sendType5()
         pressSend5();
 }
 
-void HeadlessRun::pressSend5()
-{
+void HeadlessRun::pressSend5() {
     Type5Link &link = link2();
     const int answeredBefore = m_tally.type5.answered;
     m_window->cmdSend5->click();
@@ -186,8 +173,7 @@ void HeadlessRun::pressSend5()
         m_options.waitMs());
 }
 
-void HeadlessRun::runCycle()
-{
+void HeadlessRun::runCycle() {
     if (!m_options.runsCycle() || aborted())
         return;
     frmIPNDZandrel &w = *m_window;
@@ -204,24 +190,22 @@ void HeadlessRun::runCycle()
     waitUntil([this] { return !m_window->gRunning || aborted(); }, limitMs);
     if (w.gRunning) {
         if (!aborted())
-            print(m_err, QStringLiteral("talvgen-cli: the cycle did not reach %1 period "
-                                        "boundaries in time; pressing Stop")
-                             .arg(m_options.periods));
+            writeLine(m_err, QStringLiteral("talvgen-cli: the cycle did not reach %1 period "
+                                            "boundaries in time; pressing Stop")
+                                 .arg(m_options.periods));
         stopCycle();
     }
     disconnect(&w, &frmIPNDZandrel::periodBoundary, this, nullptr);
     disconnect(w.Timer1, nullptr, this, nullptr);
 }
 
-void HeadlessRun::stopCycle()
-{
+void HeadlessRun::stopCycle() {
     m_ticksBeforeStop = 0;
     if (m_window->gRunning)
         m_window->RunControl->click();
 }
 
-void HeadlessRun::onPeriodBoundary()
-{
+void HeadlessRun::onPeriodBoundary() {
     if (++m_boundaries < m_options.periods || m_ticksBeforeStop > 0)
         return;
     // With the Type 5 row enabled, the tick after a boundary sends that row's
@@ -233,16 +217,14 @@ void HeadlessRun::onPeriodBoundary()
 }
 
 // Runs after the window's own handler of the same tick.
-void HeadlessRun::onCycleTick()
-{
+void HeadlessRun::onCycleTick() {
     if (m_ticksBeforeStop > 0 && --m_ticksBeforeStop == 0)
         stopCycle();
 }
 
 // ---------------------------------------------------------------- links
 
-Type4Link &HeadlessRun::link1()
-{
+Type4Link &HeadlessRun::link1() {
     Type4Link &link = m_window->frmTCP1();
     if (!m_link1Attached) {
         m_link1Attached = true;
@@ -251,8 +233,7 @@ Type4Link &HeadlessRun::link1()
     return link;
 }
 
-Type5Link &HeadlessRun::link2()
-{
+Type5Link &HeadlessRun::link2() {
     Type5Link &link = m_window->frmTCP2();
     if (!m_link2Attached) {
         m_link2Attached = true;
@@ -261,8 +242,7 @@ Type5Link &HeadlessRun::link2()
     return link;
 }
 
-void HeadlessRun::attach(TcpLink &link, LinkTally &tally, SocketControl &socket)
-{
+void HeadlessRun::attach(TcpLink &link, LinkTally &tally, SocketControl &socket) {
     connect(&link, &TcpLink::packetHandedOver, this, [this, &tally] {
         ++tally.handedOver;
         emit progressed();
@@ -280,28 +260,24 @@ void HeadlessRun::attach(TcpLink &link, LinkTally &tally, SocketControl &socket)
     });
 }
 
-bool HeadlessRun::link1Settled()
-{
+bool HeadlessRun::link1Settled() {
     Type4Link &link = m_window->frmTCP1();
     return link.gPendingType4Packet.isEmpty() &&
            link.wskMessage().socketState() == SocketState::Closed;
 }
 
-bool HeadlessRun::link2Settled()
-{
+bool HeadlessRun::link2Settled() {
     const LinkTally &tally = m_tally.type5;
     return m_window->frmTCP2().gPendingType5Packet.isEmpty() && tally.answered >= tally.handedOver;
 }
 
-bool HeadlessRun::settled()
-{
+bool HeadlessRun::settled() {
     return (!m_link1Attached || link1Settled()) && (!m_link2Attached || link2Settled());
 }
 
 // ---------------------------------------------------------------- waiting and output
 
-bool HeadlessRun::waitUntil(const std::function<bool()> &done, qint64 timeoutMs)
-{
+bool HeadlessRun::waitUntil(const std::function<bool()> &done, qint64 timeoutMs) {
     if (done())
         return true;
     QEventLoop loop;
@@ -323,36 +299,26 @@ bool HeadlessRun::waitUntil(const std::function<bool()> &done, qint64 timeoutMs)
     return done();
 }
 
-void HeadlessRun::onLogged(const QString &line)
-{
+void HeadlessRun::onLogged(const QString &line) {
     m_tally.logged(line);
     if (!m_options.quiet)
-        print(m_out, line);
+        writeLine(m_out, line);
     emit progressed();
 }
 
-void HeadlessRun::print(QIODevice &device, const QString &line)
-{
-    writeLine(device, line);
-}
-
-void HeadlessRun::printSummary()
-{
+void HeadlessRun::printSummary() {
     const ResponseStats *type4 = m_link1Attached ? &m_window->frmTCP1().responseStats() : nullptr;
     const ResponseStats *type5 = m_link2Attached ? &m_window->frmTCP2().responseStats() : nullptr;
-    const ResponseStats *connects =
-        m_link1Attached ? &m_window->frmTCP1().connectStats() : nullptr;
-    const QStringList lines =
-        summaryLines(m_tally, m_window->gProcessedCount(), m_window->responseStatistics(), type4,
-                     type5, connects);
+    const ResponseStats *connects = m_link1Attached ? &m_window->frmTCP1().connectStats() : nullptr;
+    const QStringList lines = summaryLines(m_tally, m_window->gProcessedCount(),
+                                           m_window->responseStatistics(), type4, type5, connects);
     for (const QString &line : lines)
-        print(m_out, line);
+        writeLine(m_out, line);
 }
 
 // ---------------------------------------------------------------- entry point
 
-int runTalvgenCli(const QStringList &arguments, QIODevice &out, QIODevice &err)
-{
+int runTalvgenCli(const QStringList &arguments, QIODevice &out, QIODevice &err) {
     const ParsedRunOptions parsed = parseRunOptions(arguments);
     switch (parsed.action) {
     case ParsedRunOptions::Action::Help:

@@ -65,7 +65,6 @@ private:
 
     // Runs the event loop until done() or timeoutMs; returns done().
     bool waitUntil(const std::function<bool()> &done, qint64 timeoutMs);
-    void print(QIODevice &device, const QString &line);
 
     RunOptions m_options;
     QIODevice &m_out;

@@ -9,16 +9,14 @@ namespace {
 
 // Qt's notices about running without a screen ("This plugin does not
 // support raise()") are no part of a run's output; real failures still show.
-void keepSeriousMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
+void keepSeriousMessages(QtMsgType type, const QMessageLogContext &, const QString &message) {
     if (type == QtCriticalMsg || type == QtFatalMsg)
         std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
 }
 
 } // namespace
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     // The real window, with no screen, unless the caller chose a platform.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

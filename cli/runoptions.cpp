@@ -54,8 +54,7 @@ const char kDescription[] =
 
 template<typename Word, size_t N>
 std::optional<Word> lookUp(const std::array<std::pair<const char *, Word>, N> &words,
-                           const QString &text)
-{
+                           const QString &text) {
     for (const auto &[name, word] : words) {
         if (text == QLatin1String(name))
             return word;
@@ -64,16 +63,14 @@ std::optional<Word> lookUp(const std::array<std::pair<const char *, Word>, N> &w
 }
 
 template<typename Word, size_t N>
-QString wordList(const std::array<std::pair<const char *, Word>, N> &words)
-{
+QString wordList(const std::array<std::pair<const char *, Word>, N> &words) {
     QStringList names;
     for (const auto &entry : words)
         names << QString::fromLatin1(entry.first);
     return names.join(QLatin1Char('|'));
 }
 
-std::optional<int> wholeNumber(const QString &text, int low, int high)
-{
+std::optional<int> wholeNumber(const QString &text, int low, int high) {
     for (const QChar c : text) {
         if (!c.isDigit() || c.unicode() > 0x7f)
             return std::nullopt;
@@ -85,8 +82,7 @@ std::optional<int> wholeNumber(const QString &text, int low, int high)
     return value;
 }
 
-std::optional<double> seconds(const QString &text, double high)
-{
+std::optional<double> seconds(const QString &text, double high) {
     bool ok = false;
     const double value = text.toDouble(&ok);
     if (!ok || !(value >= 0.0) || value > high)
@@ -94,8 +90,7 @@ std::optional<double> seconds(const QString &text, double high)
     return value;
 }
 
-bool isLatin1(const QString &text)
-{
+bool isLatin1(const QString &text) {
     for (const QChar c : text) {
         if (c.unicode() > 0xff)
             return false;
@@ -108,9 +103,7 @@ bool isLatin1(const QString &text)
 class OptionReader {
 public:
     explicit OptionReader(const QCommandLineParser &parser)
-        : m_parser(parser)
-    {
-    }
+        : m_parser(parser) {}
 
     QString read(RunOptions &options);
 
@@ -127,18 +120,17 @@ private:
     const QCommandLineParser &m_parser;
 };
 
-QString OptionReader::once(const char *name, QString &problem) const
-{
+QString OptionReader::once(const char *name, QString &problem) const {
     const QStringList values = m_parser.values(QString::fromLatin1(name));
     if (values.size() > 1)
         problem = QStringLiteral("--%1 given more than once").arg(QLatin1String(name));
     return values.value(0);
 }
 
-QString OptionReader::read(RunOptions &options)
-{
-    for (auto step : {&OptionReader::readEndpoints, &OptionReader::readFiles,
-                      &OptionReader::readCycle, &OptionReader::readType4, &OptionReader::readWait}) {
+QString OptionReader::read(RunOptions &options) {
+    for (auto step :
+         {&OptionReader::readEndpoints, &OptionReader::readFiles, &OptionReader::readCycle,
+          &OptionReader::readType4, &OptionReader::readWait}) {
         const QString problem = (this->*step)(options);
         if (!problem.isEmpty())
             return problem;
@@ -148,8 +140,7 @@ QString OptionReader::read(RunOptions &options)
     return checkCombination(options);
 }
 
-QString OptionReader::readEndpoints(RunOptions &options)
-{
+QString OptionReader::readEndpoints(RunOptions &options) {
     for (const char *name : {"type4", "type5"}) {
         QString problem;
         const QString text = once(name, problem);
@@ -166,8 +157,7 @@ QString OptionReader::readEndpoints(RunOptions &options)
     return {};
 }
 
-QString OptionReader::readFiles(RunOptions &options)
-{
+QString OptionReader::readFiles(RunOptions &options) {
     QString problem;
     options.dataFile = once("data-file", problem);
     if (problem.isEmpty())
@@ -181,8 +171,7 @@ QString OptionReader::readFiles(RunOptions &options)
     return {};
 }
 
-QString OptionReader::readCycle(RunOptions &options)
-{
+QString OptionReader::readCycle(RunOptions &options) {
     QString problem;
     const QString period = once("period", problem);
     const QString periods = problem.isEmpty() ? once("periods", problem) : QString();
@@ -205,8 +194,7 @@ QString OptionReader::readCycle(RunOptions &options)
     return {};
 }
 
-QString OptionReader::readType4(RunOptions &options)
-{
+QString OptionReader::readType4(RunOptions &options) {
     for (const QString &word : m_parser.values(QStringLiteral("send"))) {
         const std::optional<CannedSend> send = lookUp(kSendWords, word);
         if (!send)
@@ -233,8 +221,7 @@ QString OptionReader::readType4(RunOptions &options)
     return {};
 }
 
-QString OptionReader::readWait(RunOptions &options)
-{
+QString OptionReader::readWait(RunOptions &options) {
     QString problem;
     const QString wait = once("wait", problem);
     if (!problem.isEmpty())
@@ -248,8 +235,7 @@ QString OptionReader::readWait(RunOptions &options)
     return {};
 }
 
-QString OptionReader::checkCombination(const RunOptions &options) const
-{
+QString OptionReader::checkCombination(const RunOptions &options) const {
     if (!m_parser.positionalArguments().isEmpty())
         return QStringLiteral("unexpected argument \"%1\"")
             .arg(m_parser.positionalArguments().constFirst());
@@ -262,8 +248,8 @@ QString OptionReader::checkCombination(const RunOptions &options) const
         return QStringLiteral("--send5 and --xml need --type5 HOST:PORT");
     if (!options.dataFile.isEmpty() && !options.type4 && !options.type5)
         return QStringLiteral("--data-file needs --type4 or --type5 HOST:PORT");
-    const bool cycleOption = options.periodSeconds || m_parser.isSet(QStringLiteral("periods")) ||
-                             options.unlimited;
+    const bool cycleOption =
+        options.periodSeconds || m_parser.isSet(QStringLiteral("periods")) || options.unlimited;
     if (cycleOption && options.dataFile.isEmpty())
         return QStringLiteral("--period, --periods and --unlimited need --data-file");
     if ((options.moli || options.termId) && options.sends.isEmpty())
@@ -271,13 +257,12 @@ QString OptionReader::checkCombination(const RunOptions &options) const
     return {};
 }
 
-void addOptions(QCommandLineParser &parser)
-{
+void addOptions(QCommandLineParser &parser) {
     const auto option = [&parser](const char *name, const char *description,
                                   const char *valueName = nullptr) {
-        parser.addOption(QCommandLineOption(
-            QString::fromLatin1(name), QString::fromLatin1(description),
-            valueName ? QString::fromLatin1(valueName) : QString()));
+        parser.addOption(
+            QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(description),
+                               valueName ? QString::fromLatin1(valueName) : QString()));
     };
     option("type4", "Fill and enable the Type 4 socket row.", "HOST:PORT");
     option("type5", "Fill and enable the Type 5 socket row.", "HOST:PORT");
@@ -296,13 +281,11 @@ void addOptions(QCommandLineParser &parser)
     option("term-id", "Terminal ID of the canned Type 4 frames (default 999).", "ID");
     option("send5", "Select \"AML (Type5)\" and send the canned AML document.");
     option("xml", "Load an XML data file and send it as a Type 5 packet.", "FILE");
-    option("wait", "Seconds to wait for each response and the last ones (default 3).",
-           "SECONDS");
+    option("wait", "Seconds to wait for each response and the last ones (default 3).", "SECONDS");
     option("quiet", "Print the summary only, not the log lines.");
 }
 
-QString helpText(const QCommandLineParser &parser)
-{
+QString helpText(const QCommandLineParser &parser) {
     QString text = parser.helpText();
     // The first line names whatever binary parsed; name the program instead.
     const qsizetype lineEnd = text.indexOf(QLatin1Char('\n'));
@@ -311,8 +294,7 @@ QString helpText(const QCommandLineParser &parser)
 
 } // namespace
 
-std::optional<Endpoint> parseEndpoint(const QString &text)
-{
+std::optional<Endpoint> parseEndpoint(const QString &text) {
     const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
     if (colon <= 0)
         return std::nullopt;
@@ -329,16 +311,14 @@ std::optional<Endpoint> parseEndpoint(const QString &text)
     return Endpoint{host, static_cast<quint16>(*port)};
 }
 
-QString versionText()
-{
+QString versionText() {
     return QStringLiteral("talvgen-cli %1.%2.%3")
         .arg(TALVGEN_VERSION_MAJOR)
         .arg(TALVGEN_VERSION_MINOR)
         .arg(TALVGEN_VERSION_PATCH);
 }
 
-ParsedRunOptions parseRunOptions(const QStringList &arguments)
-{
+ParsedRunOptions parseRunOptions(const QStringList &arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(kDescription));
     parser.addHelpOption();
@@ -366,8 +346,7 @@ ParsedRunOptions parseRunOptions(const QStringList &arguments)
     return parsed;
 }
 
-QString unreadableFile(const RunOptions &options)
-{
+QString unreadableFile(const RunOptions &options) {
     for (const QString &name : {options.dataFile, options.xmlFile}) {
         if (name.isEmpty())
             continue;

@@ -42,6 +42,7 @@ struct RunOptions {
     double waitSeconds = kDefaultWaitSeconds;
     bool quiet = false;
 
+    bool operator==(const RunOptions &) const = default;
     bool runsCycle() const { return !dataFile.isEmpty(); }
     int waitMs() const { return static_cast<int>(waitSeconds * 1000.0 + 0.5); }
 };

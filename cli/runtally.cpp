@@ -4,27 +4,26 @@
 
 namespace {
 
-QString ms(qint64 usec)
-{
+QString ms(qint64 usec) {
     return QString::number(static_cast<double>(usec) / 1000.0, 'f', 3) + QStringLiteral(" ms");
 }
 
-QString linkCounts(const char *label, const LinkTally &link)
-{
-    return QStringLiteral("%1 %2 of %3").arg(QLatin1String(label)).arg(link.handedOver).arg(link.stored);
+QString linkCounts(const char *label, const LinkTally &link) {
+    return QStringLiteral("%1 %2 of %3")
+        .arg(QLatin1String(label))
+        .arg(link.handedOver)
+        .arg(link.stored);
 }
 
 } // namespace
 
-void LinkTally::measured(qint64 usec)
-{
+void LinkTally::measured(qint64 usec) {
     ++answered;
     if (usec > kDelayLimitUs)
         ++delayed;
 }
 
-void RunTally::logged(const QString &line)
-{
+void RunTally::logged(const QString &line) {
     if (line.startsWith(QLatin1String("Event: Socket error ")) ||
         line == QLatin1String("Unable to set socket"))
         ++socketErrors;
@@ -35,8 +34,7 @@ void RunTally::logged(const QString &line)
         ++dataFileFailures;
 }
 
-int RunTally::exitStatus() const
-{
+int RunTally::exitStatus() const {
     if (dataFileFailures > 0)
         return kUsageOrFile;
     if (stored() == 0 || delayed() > 0 || unanswered() > 0 || notHandedOver() > 0)
@@ -44,8 +42,7 @@ int RunTally::exitStatus() const
     return kPassed;
 }
 
-QString RunTally::verdict() const
-{
+QString RunTally::verdict() const {
     if (dataFileFailures > 0)
         return QStringLiteral("FAIL: a data file could not be opened or read");
     if (stored() == 0)
@@ -62,8 +59,7 @@ QString RunTally::verdict() const
     return QStringLiteral("FAIL: ") + problems.join(QLatin1String(", "));
 }
 
-QString detailedStats(const QString &label, const ResponseStats &stats, const QString &noun)
-{
+QString detailedStats(const QString &label, const ResponseStats &stats, const QString &noun) {
     QString text = QStringLiteral("%1: %2 %3%4")
                        .arg(label)
                        .arg(stats.count())
@@ -76,10 +72,9 @@ QString detailedStats(const QString &label, const ResponseStats &stats, const QS
            QStringLiteral(", max ") + ms(stats.maxUs());
 }
 
-QStringList summaryLines(const RunTally &tally, int processedCount,
-                         const QString &windowStatistics, const ResponseStats *type4Stats,
-                         const ResponseStats *type5Stats, const ResponseStats *connectStats)
-{
+QStringList summaryLines(const RunTally &tally, int processedCount, const QString &windowStatistics,
+                         const ResponseStats *type4Stats, const ResponseStats *type5Stats,
+                         const ResponseStats *connectStats) {
     const LinkTally &t4 = tally.type4;
     const LinkTally &t5 = tally.type5;
     QStringList lines;

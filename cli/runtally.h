@@ -48,6 +48,6 @@ QString detailedStats(const QString &label, const ResponseStats &stats,
 
 // The lines printed at the end of every run. The statistics are optional:
 // a link the run never used has none.
-QStringList summaryLines(const RunTally &tally, int processedCount,
-                         const QString &windowStatistics, const ResponseStats *type4Stats,
-                         const ResponseStats *type5Stats, const ResponseStats *connectStats);
+QStringList summaryLines(const RunTally &tally, int processedCount, const QString &windowStatistics,
+                         const ResponseStats *type4Stats, const ResponseStats *type5Stats,
+                         const ResponseStats *connectStats);

@@ -82,9 +82,9 @@ QList<StreamEvent> ConnectionStream::finish() {
         Type4Frame::parse(m_buffer, consumed, event.frame);
         events.append(event);
     } else if (m_kind == StreamKind::Type5) {
-        events.append(invalid(StreamEvent::Kind::IncompleteDocument, m_buffer.size(),
-                              QStringLiteral("connection ended before %1")
-                                  .arg(QLatin1StringView(kAmlDocumentEnd))));
+        events.append(invalid(
+            StreamEvent::Kind::IncompleteDocument, m_buffer.size(),
+            QStringLiteral("connection ended before %1").arg(QLatin1StringView(kAmlDocumentEnd))));
     }
     // An undecided stream holds at most a piece of a heartbeat answer.
     m_buffer.clear();
@@ -119,10 +119,9 @@ void ConnectionStream::takeFrames(QList<StreamEvent> &events) {
         if (result == Type4Frame::ParseResult::Garbage) {
             breakWith(invalid(StreamEvent::Kind::Garbage, rest.size(), reason), events);
         } else if (frame.length > m_limits.maxFrameBodyChars) {
-            StreamEvent event =
-                invalid(StreamEvent::Kind::FrameTooLong, rest.size(),
-                        QStringLiteral("frame too long, the limit is %1 characters")
-                            .arg(m_limits.maxFrameBodyChars));
+            StreamEvent event = invalid(StreamEvent::Kind::FrameTooLong, rest.size(),
+                                        QStringLiteral("frame too long, the limit is %1 characters")
+                                            .arg(m_limits.maxFrameBodyChars));
             event.frame = frame;
             breakWith(event, events);
         } else if (result == Type4Frame::ParseResult::NeedMore) {

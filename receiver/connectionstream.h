@@ -49,7 +49,8 @@ struct StreamLimits {
 // connection has to go, since nothing marks where the next frame starts.
 class ConnectionStream {
 public:
-    explicit ConnectionStream(StreamLimits limits = {}) : m_limits(limits) {}
+    explicit ConnectionStream(StreamLimits limits = {})
+        : m_limits(limits) {}
 
     QList<StreamEvent> feed(QByteArrayView data);
     // The connection has ended: what is left is an incomplete frame or

@@ -8,8 +8,8 @@
 int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("talvrecv"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(
-        TALVGEN_STRINGIFY(TALVGEN_VERSION_MAJOR) "." TALVGEN_STRINGIFY(
+    QCoreApplication::setApplicationVersion(
+        QStringLiteral(TALVGEN_STRINGIFY(TALVGEN_VERSION_MAJOR) "." TALVGEN_STRINGIFY(
             TALVGEN_VERSION_MINOR) "." TALVGEN_STRINGIFY(TALVGEN_VERSION_PATCH)));
     return runReceiverApp(QCoreApplication::arguments());
 }

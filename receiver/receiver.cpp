@@ -19,15 +19,20 @@ QString sideName(StreamKind kind) {
 
 } // namespace
 
-Receiver::Receiver(const ReceiverOptions &options, QObject *parent) : QObject(parent) {
+Receiver::Receiver(const ReceiverOptions &options, QObject *parent)
+    : QObject(parent) {
     m_context.options = options;
-    m_context.emitLine = [this](const QString &line) { emit lineReady(line); };
+    m_context.emitLine = [this](const QString &line) {
+        emit lineReady(line);
+    };
     m_context.monotonic.start();
     connect(&m_sweepTimer, &QTimer::timeout, this, &Receiver::sweepIdleConnections);
 }
 
 Receiver::~Receiver() {
     stop();
+    // Connections refer to m_context: they go before it does.
+    qDeleteAll(findChildren<ReceiverConnection *>(Qt::FindDirectChildrenOnly));
 }
 
 bool Receiver::start(QString *error) {
@@ -106,9 +111,8 @@ void Receiver::makeRoom() {
     if (m_connections.size() < m_context.options.maxConnections || m_connections.isEmpty())
         return;
     const auto oldest = std::min_element(
-        m_connections.cbegin(), m_connections.cend(), [](const auto *a, const auto *b) {
-            return a->lastActivityMs() < b->lastActivityMs();
-        });
+        m_connections.cbegin(), m_connections.cend(),
+        [](const auto *a, const auto *b) { return a->lastActivityMs() < b->lastActivityMs(); });
     (*oldest)->closeFor(QStringLiteral("connection closed, the limit of %1 connections is reached")
                             .arg(m_context.options.maxConnections));
 }
@@ -118,8 +122,8 @@ void Receiver::sweepIdleConnections() {
     const ReceiverOptions &options = m_context.options;
     const QList<ReceiverConnection *> connections = m_connections;
     for (ReceiverConnection *connection : connections) {
-        const int limitMs = connection->kind() == StreamKind::Type5 ? options.type5IdleTimeoutMs
-                                                                    : options.type4IdleTimeoutMs;
+        const int limitMs =
+            connection->carriesType5() ? options.type5IdleTimeoutMs : options.type4IdleTimeoutMs;
         if (now - connection->lastActivityMs() >= limitMs)
             connection->closeFor(
                 QStringLiteral("connection closed after %1 idle").arg(durationText(limitMs)));

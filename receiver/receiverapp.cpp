@@ -47,10 +47,11 @@ int run(const ReceiverOptions &options) {
         writeLine(stderr, QStringLiteral("talvrecv: %1").arg(error));
         return kUsageError;
     }
-    if (!options.quiet)
-        writeLine(stdout, listeningText(receiver));
     SignalWatcher watcher;
     QObject::connect(&watcher, &SignalWatcher::signalled, qApp, &QCoreApplication::quit);
+    // From here on a signal ends the run with the summary.
+    if (!options.quiet)
+        writeLine(stdout, listeningText(receiver));
     if (options.durationMs > 0)
         QTimer::singleShot(options.durationMs, qApp, &QCoreApplication::quit);
     QCoreApplication::exec();

@@ -63,6 +63,9 @@ void ReceiverConnection::closeFor(const QString &why) {
 
 void ReceiverConnection::abandon() {
     m_ended = true;
+    m_heartbeatTimer.stop();
+    m_answerTimer.stop();
+    m_replyTimer.stop();
     m_socket->disconnect(this);
     m_socket->abort();
 }
@@ -165,16 +168,19 @@ void ReceiverConnection::dropQueuedReplies() {
     m_context.stats.repliesDropped += dropped;
     m_replyDueMs.clear();
     m_replyTimer.stop();
-    const QString what = dropped == 1 ? QStringLiteral("reply")
-                                      : QStringLiteral("%1 replies").arg(dropped);
+    const QString what =
+        dropped == 1 ? QStringLiteral("reply") : QStringLiteral("%1 replies").arg(dropped);
     report(QStringLiteral("%1 not sent, the connection closed before the delay ended").arg(what));
 }
 
-void ReceiverConnection::updateHeartbeats() {
+bool ReceiverConnection::carriesType5() const {
     const StreamKind kind = m_stream.kind();
-    const bool wanted = m_context.options.heartbeatIntervalMs > 0 &&
-                        (kind == StreamKind::Type5 ||
-                         (kind == StreamKind::Undecided && m_portKind == StreamKind::Type5));
+    return kind == StreamKind::Type5 ||
+           (kind == StreamKind::Undecided && m_portKind == StreamKind::Type5);
+}
+
+void ReceiverConnection::updateHeartbeats() {
+    const bool wanted = m_context.options.heartbeatIntervalMs > 0 && carriesType5();
     if (wanted && !m_heartbeatTimer.isActive()) {
         m_heartbeatTimer.start(m_context.options.heartbeatIntervalMs);
     } else if (!wanted) {

@@ -21,6 +21,8 @@ public:
                        QObject *parent = nullptr);
 
     StreamKind kind() const { return m_stream.kind(); }
+    // A Type 5 stream, or nothing yet on the Type 5 port.
+    bool carriesType5() const;
     qint64 lastActivityMs() const { return m_lastActivityMs; }
     bool heartbeatsRunning() const { return m_heartbeatTimer.isActive(); }
     bool awaitingHeartbeatAnswer() const { return m_awaitingAnswer; }

@@ -13,7 +13,9 @@
 struct ReceiverContext {
     ReceiverOptions options;
     ReceiverStats stats;
-    std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
+    std::function<QDateTime()> clock = [] {
+        return QDateTime::currentDateTime();
+    };
     std::function<void(const QString &line)> emitLine;
     QElapsedTimer monotonic; // started with the receiver
 

@@ -38,9 +38,11 @@ QString sideText(StreamKind kind) {
     return kind == StreamKind::Type5 ? QStringLiteral("T5") : QStringLiteral("T4");
 }
 
-QString peerText(const QString &address, quint16 port, StreamKind streamKind,
-                 StreamKind portKind, quint16 localPort) {
-    const QString peer = QStringLiteral("%1:%2").arg(address).arg(port);
+QString peerText(const QString &address, quint16 port, StreamKind streamKind, StreamKind portKind,
+                 quint16 localPort) {
+    const QString host =
+        address.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(address) : address;
+    const QString peer = QStringLiteral("%1:%2").arg(host).arg(port);
     if (streamKind == StreamKind::Undecided || streamKind == portKind)
         return peer;
     return QStringLiteral("%1 on port %2").arg(peer).arg(localPort);
@@ -56,7 +58,7 @@ QString describeEvent(const StreamEvent &event) {
     case StreamEvent::Kind::Frame:
         return QStringLiteral("%1 %2").arg(frameText(event), verdict);
     case StreamEvent::Kind::Garbage:
-        return QStringLiteral("garbage %1 bytes %2").arg(event.bytes).arg(verdict);
+        return QStringLiteral("garbage %1").arg(verdict); // its size depends on the reads
     case StreamEvent::Kind::FrameTooLong:
         return QStringLiteral("%1 %2").arg(headerText(event.frame), verdict);
     case StreamEvent::Kind::IncompleteFrame:

@@ -19,8 +19,8 @@ QString sideText(StreamKind kind);
 
 // "127.0.0.1:40512", with " on port 7018" when the stream is not of the
 // kind its port is meant for.
-QString peerText(const QString &address, quint16 port, StreamKind streamKind,
-                 StreamKind portKind, quint16 localPort);
+QString peerText(const QString &address, quint16 port, StreamKind streamKind, StreamKind portKind,
+                 quint16 localPort);
 
 // What a frame or document event says after the peer: "term 999 len 0307
 // type 3 fields 52 OK", "document 116 lines 4711 bytes INVALID: <reason>".

@@ -72,7 +72,8 @@ std::optional<int> secondsValue(const QString &text) {
 class Reader {
 public:
     Reader(const QCommandLineParser &parser, ReceiverOptions &options)
-        : m_parser(parser), m_options(options) {}
+        : m_parser(parser)
+        , m_options(options) {}
 
     QString read(const Options &o) {
         readAddress(o.listen);
@@ -92,8 +93,8 @@ public:
 private:
     void fail(const QCommandLineOption &option, const QString &value) {
         if (m_error.isEmpty())
-            m_error = QStringLiteral("bad value \"%1\" for --%2")
-                          .arg(value, option.names().constFirst());
+            m_error =
+                QStringLiteral("bad value \"%1\" for --%2").arg(value, option.names().constFirst());
     }
 
     void readAddress(const QCommandLineOption &option) {
@@ -175,7 +176,7 @@ ReceiverCommandLine parseReceiverCommandLine(const QStringList &arguments) {
     result.helpText = parser.helpText();
     if (!parser.parse(arguments))
         return usageError(result, parser.errorText());
-    if (parser.isSet(help)) {
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         result.action = ReceiverCommandLine::Action::Help;
         return result;
     }

@@ -16,7 +16,7 @@ struct ReceiverOptions {
     int delayMs = 0;
     bool noReply = false;
     QByteArray reply = QByteArrayLiteral("ACK");
-    bool closeAfterReply = false; // Type 4 connections only
+    bool closeAfterReply = false;     // Type 4 connections only
     int heartbeatIntervalMs = 30'000; // 0: no heartbeats
     int heartbeatAnswerTimeoutMs = 2'000;
     int durationMs = 0; // 0: until SIGINT or SIGTERM

@@ -21,7 +21,8 @@ void writeSignal(int number) {
 
 } // namespace
 
-SignalWatcher::SignalWatcher(QObject *parent) : QObject(parent) {
+SignalWatcher::SignalWatcher(QObject *parent)
+    : QObject(parent) {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalFds) != 0)
         return;
     ::fcntl(g_signalFds[0], F_SETFL, ::fcntl(g_signalFds[0], F_GETFL) | O_NONBLOCK);
@@ -70,7 +71,8 @@ void noteSignal(int number) {
 
 } // namespace
 
-SignalWatcher::SignalWatcher(QObject *parent) : QObject(parent) {
+SignalWatcher::SignalWatcher(QObject *parent)
+    : QObject(parent) {
     std::signal(SIGINT, noteSignal);
     std::signal(SIGTERM, noteSignal);
     auto *timer = new QTimer(this);

@@ -39,8 +39,8 @@ private slots:
     void psapListInOrder();
     void accessibleNames();
     void logBoxShowsOneLinePerMessage();
+    void developmentMarker_data();
     void developmentMarker();
-    void developmentMarkerWithUnreachableFolder();
     void fileBoxesOpenOnClickEnterAndSpace();
     void unloadDestroysLinks();
 };
@@ -258,35 +258,37 @@ void TestMainWindow::logBoxShowsOneLinePerMessage() {
     QVERIFY(w.txbLog->textInteractionFlags() & Qt::TextSelectableByMouse);
 }
 
-void TestMainWindow::developmentMarker() {
-    QTemporaryDir dir;
-    const QString marker = dir.filePath(QStringLiteral("development.txt"));
-    QFile file(marker);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-    const QString before = QDir::currentPath();
-    WindowFixture f({}, marker, dir.path());
-    QCOMPARE(QDir::currentPath(), QDir(dir.path()).canonicalPath());
-    QDir::setCurrent(before);
-    QCOMPARE(f.messageBoxes.size(), 1);
-    QCOMPARE(
-        f.messageBoxes.first(),
-        QStringLiteral("TALV TCP 000 Test Generator V1.10 (69)|Current directory changed to ") +
-            dir.path());
+void TestMainWindow::developmentMarker_data() {
+    QTest::addColumn<bool>("folderExists");
+    QTest::newRow("folder reached: message box") << true;
+    QTest::newRow("folder unreachable: log line, no crash") << false;
 }
 
-void TestMainWindow::developmentMarkerWithUnreachableFolder() {
+void TestMainWindow::developmentMarker() {
+    QFETCH(bool, folderExists);
     QTemporaryDir dir;
     const QString marker = dir.filePath(QStringLiteral("development.txt"));
     QFile file(marker);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
+    const QString folder =
+        folderExists ? dir.path() : QStringLiteral("e:\\BASE\\PYRN\\TALV_000_Generator");
     const QString before = QDir::currentPath();
-    WindowFixture f({}, marker, QStringLiteral("e:\\BASE\\PYRN\\TALV_000_Generator"));
-    QCOMPARE(QDir::currentPath(), before);
-    QVERIFY(f.messageBoxes.isEmpty());
-    QCOMPARE(f.logLines(), QStringList{QStringLiteral("Unable to change the current folder to "
-                                                      "e:\\BASE\\PYRN\\TALV_000_Generator")});
+    WindowFixture f({}, marker, folder);
+    const QString after = QDir::currentPath();
+    QDir::setCurrent(before);
+    if (folderExists) {
+        QCOMPARE(after, QDir(dir.path()).canonicalPath());
+        QCOMPARE(f.messageBoxes, QStringList{QStringLiteral("TALV TCP 000 Test Generator V1.10 "
+                                                            "(69)|Current directory changed to ") +
+                                             folder});
+        QCOMPARE(f.w().logText(), QString());
+    } else {
+        QCOMPARE(after, before);
+        QVERIFY(f.messageBoxes.isEmpty());
+        QCOMPARE(f.logLines(),
+                 QStringList{QStringLiteral("Unable to change the current folder to ") + folder});
+    }
     QCOMPARE(f.w().txbPort[0]->text(), QStringLiteral("7005"));
 }
 
