@@ -1,0 +1,95 @@
+#pragma once
+
+// talvrecv, the reference receiver, run as a separate process on ports of its
+// own choosing; keeps everything it prints.
+
+#include <QList>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QTest>
+
+class TalvrecvProcess {
+public:
+    static constexpr int kStartTimeoutMs = 20'000;
+
+    // One line about a frame, document or heartbeat.
+    struct Line {
+        QString side; // "T4" or "T5"
+        quint16 peerPort = 0;
+        quint16 onPort = 0; // the port it arrived on, when that is not its side's port
+        QString text;       // "term 999 len 0307 type 3 fields 52 OK"
+    };
+
+    // type4Port 0 lets talvrecv choose.
+    explicit TalvrecvProcess(const QStringList &arguments, quint16 type4Port = 0) {
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
+                         [this] { m_out += m_process.readAllStandardOutput(); });
+        QObject::connect(&m_process, &QProcess::finished, &m_process,
+                         [this] { m_out += m_process.readAllStandardOutput(); });
+        m_process.start(QStringLiteral(TALVRECV_PATH),
+                        QStringList{QStringLiteral("--type4-port"), QString::number(type4Port),
+                                    QStringLiteral("--type5-port"), QStringLiteral("0")} +
+                            arguments);
+    }
+
+    ~TalvrecvProcess() {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+
+    // Waits for the listening line and reads the ports from it (0 for a refused side).
+    bool waitListening() {
+        static const QRegularExpression listening(
+            QStringLiteral("^talvrecv listening: Type 4 (?:refused|on \\S+ port (\\d+)), "
+                           "Type 5 (?:refused|on \\S+ port (\\d+))$"),
+            QRegularExpression::MultilineOption);
+        QRegularExpressionMatch match;
+        (void)QTest::qWaitFor(
+            [&] {
+                match = listening.match(output());
+                return match.hasMatch() || !isRunning();
+            },
+            kStartTimeoutMs);
+        m_type4Port = quint16(match.captured(1).toUInt());
+        m_type5Port = quint16(match.captured(2).toUInt());
+        return match.hasMatch();
+    }
+
+    quint16 type4Port() const { return m_type4Port; }
+    quint16 type5Port() const { return m_type5Port; }
+    QString output() const { return QString::fromLocal8Bit(m_out); }
+    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+
+    QList<Line> lines() const {
+        static const QRegularExpression line(
+            QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} (T4|T5) "
+                           "127\\.0\\.0\\.1:(\\d+)(?: on port (\\d+))? (.*)$"),
+            QRegularExpression::MultilineOption);
+        QList<Line> found;
+        for (auto it = line.globalMatch(output()); it.hasNext();) {
+            const QRegularExpressionMatch match = it.next();
+            found.append({match.captured(1), quint16(match.captured(2).toUInt()),
+                          quint16(match.captured(3).toUInt()), match.captured(4)});
+        }
+        return found;
+    }
+
+    // SIGTERM; true once it has ended by itself.
+    bool terminate() {
+        m_process.terminate();
+        return QTest::qWaitFor([this] { return !isRunning(); }, kStartTimeoutMs);
+    }
+    bool exitedCleanly() const {
+        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+    }
+
+private:
+    QProcess m_process;
+    QByteArray m_out;
+    quint16 m_type4Port = 0;
+    quint16 m_type5Port = 0;
+};
