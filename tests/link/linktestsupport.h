@@ -1,10 +1,12 @@
 #pragma once
 
 // What the link tests share: a window stand-in that records what the links
-// write, and a real peer on 127.0.0.1.
+// write, a real peer on 127.0.0.1, and either link stepped by hand.
 
 #include "linkhost.h"
 #include "socketcontrol.h"
+#include "type4link.h"
+#include "type5link.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -13,7 +15,10 @@
 #include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTest>
 #include <QTimer>
+
+#include <memory>
 
 #include <sys/socket.h>
 
@@ -167,4 +172,62 @@ private:
     QList<QTcpSocket *> m_connections;
     QList<QByteArray> m_received;
     qint64 m_floodLeft = 0;
+};
+
+// Link 1 (Type4Link) or link 2 (Type5Link) with its timers stopped unless
+// asked otherwise, so that a test steps the poll and the response timer.
+struct SteppedLink {
+    FakeHost host;
+    std::unique_ptr<Type4Link> one;
+    std::unique_ptr<Type5Link> two;
+
+    explicit SteppedLink(int link, bool keepTimers = false) {
+        if (link == 1)
+            one = std::make_unique<Type4Link>(host);
+        else
+            two = std::make_unique<Type5Link>(host);
+        if (!keepTimers) {
+            pollTimer().stop();
+            responseTimer().stop();
+        }
+    }
+
+    TcpLink &link() { return one ? static_cast<TcpLink &>(*one) : *two; }
+    SocketControl &socket() { return one ? one->wskMessage() : two->wskMessage2(); }
+    QTimer &pollTimer() { return one ? one->timerTCP() : two->timerTCP2(); }
+    QTimer &responseTimer() { return one ? one->tmrPacketResponse() : two->tmrPacketResponse2(); }
+    qint32 &responseTime() { return one ? one->gResponseTime : two->ResponseTime2; }
+    qint32 delayedCount() const { return one ? one->gDelayedCount : two->DelayedCount2; }
+    void setDelayedCount(qint16 count) {
+        if (one)
+            one->gDelayedCount = count;
+        else
+            two->DelayedCount2 = count;
+    }
+    QByteArray &pending() { return one ? one->gPendingType4Packet : two->gPendingType5Packet; }
+    void poll() { one ? one->SendTCPPacket() : two->SendTCPPacket2(); }
+    void tick() { one ? one->tmrPacketResponse_Timer() : two->tmrPacketResponse2_Timer(); }
+
+    // Where the next connection goes: link 1 takes it from its socket, as its
+    // producers set it, link 2 from the text of socket row 1.
+    void aim(const QString &address, const QString &port) {
+        socket().setRemoteHost(address);
+        socket().setRemotePort(port.toInt());
+        host.address[1] = address;
+        host.port[1] = port;
+    }
+    void aim(const QString &address, qint32 port) { aim(address, QString::number(port)); }
+
+    // Connects to the peer and sends one packet as the producers and the poll
+    // would, then forgets the log.
+    void sendTo(Peer &peer, const QByteArray &packet) {
+        aim(QStringLiteral("127.0.0.1"), peer.port());
+        pending() = packet;
+        poll();
+        QTRY_COMPARE(socket().State(), qint16(7));
+        poll();
+        QTRY_VERIFY(link().responsePending()); // SendComplete has come
+        QTRY_COMPARE(peer.received(), packet);
+        host.log.clear();
+    }
 };

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace {
 
@@ -28,6 +29,13 @@ QList<qint64> geometric(double first, double factor, int count) {
     return samples;
 }
 
+ResponseStats statsOf(const QList<qint64> &samples) {
+    ResponseStats stats;
+    for (const qint64 sample : samples)
+        stats.add(sample);
+    return stats;
+}
+
 } // namespace
 
 class TestResponseStats : public QObject {
@@ -47,93 +55,63 @@ private slots:
 
     void percentilesWithinOnePercent() {
         QFETCH(QList<qint64>, samples);
-        ResponseStats stats;
-        for (const qint64 sample : samples)
-            stats.add(sample);
-
+        const ResponseStats stats = statsOf(samples);
         QCOMPARE(stats.count(), qint64(samples.size()));
         QCOMPARE(stats.minUs(), *std::min_element(samples.begin(), samples.end()));
         QCOMPARE(stats.maxUs(), *std::max_element(samples.begin(), samples.end()));
-        double sum = 0;
-        for (const qint64 sample : samples)
-            sum += double(sample);
-        QCOMPARE(stats.meanUs(), sum / double(samples.size()));
+        QCOMPARE(stats.meanUs(),
+                 std::accumulate(samples.begin(), samples.end(), 0.0) / double(samples.size()));
         for (const double p : {1.0, 25.0, 50.0, 90.0, 95.0, 99.0, 99.9}) {
             const qint64 exact = exactPercentile(samples, p);
             const qint64 got = stats.percentileUs(p);
-            const double error = std::abs(double(got - exact)) / std::max(1.0, double(exact));
-            if (error > 0.01)
+            if (std::abs(double(got - exact)) > 0.01 * std::max(1.0, double(exact)))
                 QFAIL(qPrintable(QStringLiteral("p%1: %2 for %3").arg(p).arg(got).arg(exact)));
         }
         QCOMPARE(stats.percentileUs(0), stats.minUs());
         QCOMPARE(stats.percentileUs(100), stats.maxUs());
     }
 
-    void smallValuesAreExact() {
-        ResponseStats stats;
-        for (const qint64 sample : series(1, 1, 100))
-            stats.add(sample);
-        QCOMPARE(stats.percentileUs(50), qint64(50));
-        QCOMPARE(stats.percentileUs(95), qint64(95));
-        QCOMPARE(stats.percentileUs(99), qint64(99));
-        QCOMPARE(stats.meanUs(), 50.5);
-    }
-
-    void emptyStatsReportZero() {
-        const ResponseStats stats;
-        QCOMPARE(stats.count(), qint64(0));
-        QCOMPARE(stats.percentileUs(50), qint64(0));
-        QCOMPARE(stats.meanUs(), 0.0);
-        QCOMPARE(stats.minUs(), qint64(0));
-    }
-
-    void negativeTimesCountAsZero() {
-        ResponseStats stats;
-        stats.add(-5);
-        QCOMPARE(stats.minUs(), qint64(0));
-        QCOMPARE(stats.percentileUs(50), qint64(0));
+    void emptyAndNegative() {
+        const ResponseStats empty;
+        QCOMPARE(empty.count(), qint64(0));
+        QCOMPARE(empty.percentileUs(50), qint64(0));
+        QCOMPARE(empty.meanUs(), 0.0);
+        const ResponseStats negative = statsOf({-5}); // counts as zero
+        QCOMPARE(negative.minUs(), qint64(0));
+        QCOMPARE(negative.percentileUs(50), qint64(0));
     }
 
     void mergeEqualsAddingEverything() {
-        ResponseStats a;
-        ResponseStats b;
-        ResponseStats all;
-        for (const qint64 sample : geometric(50, 1.1, 120)) {
-            ((sample % 2) ? a : b).add(sample);
-            all.add(sample);
-        }
-        ResponseStats empty;
-        empty.merge(a);
-        empty.merge(b);
-        QCOMPARE(empty.count(), all.count());
-        QCOMPARE(empty.minUs(), all.minUs());
-        QCOMPARE(empty.maxUs(), all.maxUs());
-        QCOMPARE(empty.meanUs(), all.meanUs());
+        const QList<qint64> samples = geometric(50, 1.1, 120);
+        ResponseStats merged;
+        merged.merge(statsOf(samples.mid(0, 70)));
+        merged.merge(statsOf(samples.mid(70)));
+        merged.merge(ResponseStats());
+        const ResponseStats all = statsOf(samples);
+        QCOMPARE(merged.count(), all.count());
+        QCOMPARE(merged.minUs(), all.minUs());
+        QCOMPARE(merged.maxUs(), all.maxUs());
+        QCOMPARE(merged.meanUs(), all.meanUs());
         for (const double p : {50.0, 95.0, 99.0})
-            QCOMPARE(empty.percentileUs(p), all.percentileUs(p));
-        a.merge(ResponseStats());
-        QVERIFY(a.count() > 0);
+            QCOMPARE(merged.percentileUs(p), all.percentileUs(p));
     }
 
     void summary_data() {
         QTest::addColumn<QList<qint64>>("samples");
         QTest::addColumn<QString>("text");
-        QTest::newRow("none") << QList<qint64>{} << QStringLiteral("Type 4: 0 responses");
-        QTest::newRow("one") << QList<qint64>{40100}
-                             << QStringLiteral(
-                                    "Type 4: 1 response, median 40.1 ms, p95 40.1 ms, max 40.1 ms");
-        QTest::newRow("several")
-            << QList<qint64>{12000, 12000, 12000, 12000, 40100}
-            << QStringLiteral("Type 4: 5 responses, median 12.0 ms, p95 40.1 ms, max 40.1 ms");
+        const auto row = [](const char *name, const QList<qint64> &samples, const char *text) {
+            QTest::newRow(name) << samples << QStringLiteral("Type 4: ") + QLatin1String(text);
+        };
+        row("none", {}, "0 responses");
+        row("one", {40100}, "1 response, median 40.1 ms, p95 40.1 ms, max 40.1 ms");
+        row("several", {12000, 12000, 12000, 12000, 40100},
+            "5 responses, median 12.0 ms, p95 40.1 ms, max 40.1 ms");
     }
 
     void summary() {
         QFETCH(QList<qint64>, samples);
         QFETCH(QString, text);
-        ResponseStats stats;
-        for (const qint64 sample : samples)
-            stats.add(sample);
-        QCOMPARE(stats.summary(QStringLiteral("Type 4")), text);
+        QCOMPARE(statsOf(samples).summary(QStringLiteral("Type 4")), text);
     }
 };
 

@@ -10,6 +10,21 @@
 
 #include <memory>
 
+inline QString sample(const char *name) {
+    return QStringLiteral(TALVGEN_SOURCE_DIR "/samples/") + QLatin1String(name);
+}
+
+// Bytes of every value in no particular order, the same on every run.
+inline QByteArray pseudoRandomBytes(qsizetype count) {
+    QByteArray bytes(count, Qt::Uninitialized);
+    quint32 seed = 12345;
+    for (char &byte : bytes) {
+        seed = seed * 1103515245u + 12345u;
+        byte = char(seed >> 24);
+    }
+    return bytes;
+}
+
 // A fresh data file object whose log lines and displayed names are kept for
 // the test to compare, and a scratch folder to write data files into.
 struct DataFileFixture {

@@ -1,21 +1,47 @@
 #include "datafilefixture.h"
+#include "recordfields.h"
 #include "type4frame.h"
+
+#include <QHash>
 
 // The MULTIPKT reader: a seven-digit part header (terminal, parts, part
 // number), then the part text; the parts of a sequence are joined once all
 // are in.
 namespace {
 
-const QString kComplete = QStringLiteral("SFIP: Packet sequence complete");
-const QString kDuplicate = QStringLiteral("SFIP: Found duplicate sequence pkt");
-const QString kDumpDuplicate = QStringLiteral("SFIP: Dumping duplicate sequence pkt");
-const QString kNewStart = QStringLiteral("SFIP: Found new start sequence pkt");
-const QString kOutOfSequence = QStringLiteral("SFIP: Dumping pkt out of sequence");
-const QString kOtherTerminal = QStringLiteral("SFIP: Found different terminal id in sequence pkt");
-const QString kNonNumeric = QStringLiteral("SFIP: Unable to send packet header: Non Numeric");
+// The log lines in short: a digit n is "SFIP: Part packet:[n]", c complete,
+// D found duplicate, d dumping duplicate, n new start, o out of sequence,
+// t different terminal, x non-numeric header.
+QStringList sfipLog(const char *codes) {
+    const QHash<char, const char *> words = {{'c', "Packet sequence complete"},
+                                             {'D', "Found duplicate sequence pkt"},
+                                             {'d', "Dumping duplicate sequence pkt"},
+                                             {'n', "Found new start sequence pkt"},
+                                             {'o', "Dumping pkt out of sequence"},
+                                             {'t', "Found different terminal id in sequence pkt"},
+                                             {'x', "Unable to send packet header: Non Numeric"}};
+    QStringList lines;
+    for (const char *code = codes; *code; ++code) {
+        lines << QStringLiteral("SFIP: ") +
+                     (words.contains(*code) ? QString::fromLatin1(words.value(*code))
+                                            : QStringLiteral("Part packet:[%1]").arg(*code - '0'));
+    }
+    return lines;
+}
 
-QString part(int p) {
-    return QStringLiteral("SFIP: Part packet:[%1]").arg(p);
+// Reads up to count lines, one call each, or to the end of the input: per
+// line F false, T true with the sequence still open, C true and complete.
+QByteArray readParts(IpndDataFile &file, qsizetype count, QList<QByteArray> &completed) {
+    QByteArray results;
+    for (qsizetype i = 0; i < count; ++i) {
+        const bool ok = file.ReadMultiPartRecord();
+        if (file.endOfInput())
+            break;
+        results += !ok ? 'F' : (file.gSeqComplete ? 'C' : 'T');
+        if (ok && file.gSeqComplete)
+            completed << file.gDataRecord;
+    }
+    return results;
 }
 
 // One packet slot of the cycle: reads until a sequence completes or the
@@ -37,65 +63,41 @@ class TestMultiPartReader : public QObject {
     Q_OBJECT
 
 private slots:
-    // Each line is read by one call. results: per line, F false, T true with
-    // the sequence still open, C true and complete.
     void lineByLine_data() {
         QTest::addColumn<QList<QByteArray>>("lines");
         QTest::addColumn<QByteArray>("results");
         QTest::addColumn<QStringList>("log");
         QTest::addColumn<QList<QByteArray>>("sent");
         using B = QList<QByteArray>;
-
-        QTest::newRow("single part") << B{"99901013|1234567890"} << QByteArray("C")
-                                     << QStringList{kComplete} << B{"3|1234567890"};
-        QTest::newRow("three parts") << B{"0010301A", "0010302B", "0010303C"} << QByteArray("TTC")
-                                     << QStringList{part(1), part(2), kComplete} << B{"ABC"};
-        QTest::newRow("duplicate, then out of sequence")
-            << B{"0010301A", "0010302B", "0010302B", "0010303C"} << QByteArray("TTFF")
-            << QStringList{part(1), part(2), kDuplicate, kDumpDuplicate, kOutOfSequence} << B{};
-        QTest::newRow("stuck until a new part 1")
-            << B{"0010301A", "0010302B", "0010302B", "0010303C",
-                 "0010302B", "0010301A", "0010302B", "0010303C"}
-            << QByteArray("TTFFFTTC")
-            << QStringList{part(1),        part(2),    kDuplicate,     kDumpDuplicate,
-                           kOutOfSequence, kDuplicate, kDumpDuplicate, kDuplicate,
-                           kNewStart,      part(1),    part(2),        kComplete}
-            << B{"ABC"};
-        QTest::newRow("different terminals") << B{"0010201A", "0020202B"} << QByteArray("TF")
-                                             << QStringList{part(1), kOtherTerminal} << B{};
-        QTest::newRow("each differing part logged")
-            << B{"0010301A", "0010302B", "0020303C"} << QByteArray("TTF")
-            << QStringList{part(1), part(2), kOtherTerminal, kOtherTerminal} << B{};
-        QTest::newRow("000 and 999 one terminal") << B{"0000201A", "9990202B"} << QByteArray("TC")
-                                                  << QStringList{part(1), kComplete} << B{"AB"};
-        QTest::newRow("after different terminals, start again")
-            << B{"0010201A", "0020202B", "0030201X", "0030202Y"} << QByteArray("TFTC")
-            << QStringList{part(1), kOtherTerminal, part(1), kComplete} << B{"XY"};
-        QTest::newRow("part 00") << B{"0010100X", "0010100X", "#", "0010100X"} << QByteArray("FFFF")
-                                 << QStringList{kOutOfSequence, kDuplicate, kDumpDuplicate,
-                                                kNonNumeric,    kDuplicate, kDumpDuplicate}
-                                 << B{};
-        QTest::newRow("part 00 counts as stored")
-            << B{"0000200X", "0000202B"} << QByteArray("FC")
-            << QStringList{kOutOfSequence, kComplete} << B{""};
-        QTest::newRow("parts 11 to 98")
-            << B{"0011211X", "0019998Y", "0015050Z"} << QByteArray("FFF")
-            << QStringList{kOutOfSequence, kOutOfSequence, kOutOfSequence} << B{};
-        QTest::newRow("part 99 is part 00")
-            << B{"0010199X", "0010100Y"} << QByteArray("FF")
-            << QStringList{kOutOfSequence, kDuplicate, kDumpDuplicate} << B{};
-        QTest::newRow("letters in header")
-            << B{"00A0101X"} << QByteArray("F") << QStringList{kNonNumeric} << B{};
-        QTest::newRow("empty line") << B{""} << QByteArray("F") << QStringList{kNonNumeric} << B{};
-        QTest::newRow("non-numeric clears")
-            << B{"0010301A", "x", "0010201P", "0010202Q"} << QByteArray("TFTC")
-            << QStringList{part(1), kNonNumeric, part(1), kComplete} << B{"PQ"};
-        QTest::newRow("ten parts") << B{"0011001a", "0011002b", "0011003c", "0011004d", "0011005e",
-                                        "0011006f", "0011007g", "0011008h", "0011009i", "0011010j"}
-                                   << QByteArray("TTTTTTTTTC")
-                                   << QStringList{part(1), part(2), part(3), part(4), part(5),
-                                                  part(6), part(7), part(8), part(9), kComplete}
-                                   << B{"abcdefghij"};
+        const auto row = [](const char *name, const B &lines, const char *results, const char *log,
+                            const B &sent) {
+            QTest::newRow(name) << lines << QByteArray(results) << sfipLog(log) << sent;
+        };
+        row("single part", {"99901013|1234567890"}, "C", "c", {"3|1234567890"});
+        row("three parts", {"0010301A", "0010302B", "0010303C"}, "TTC", "12c", {"ABC"});
+        row("duplicate, then out of sequence", {"0010301A", "0010302B", "0010302B", "0010303C"},
+            "TTFF", "12Ddo", {});
+        row("stuck until a new part 1",
+            {"0010301A", "0010302B", "0010302B", "0010303C", "0010302B", "0010301A", "0010302B",
+             "0010303C"},
+            "TTFFFTTC", "12DdoDdDn12c", {"ABC"});
+        row("different terminals", {"0010201A", "0020202B"}, "TF", "1t", {});
+        row("each differing part logged", {"0010301A", "0010302B", "0020303C"}, "TTF", "12tt", {});
+        row("000 and 999 one terminal", {"0000201A", "9990202B"}, "TC", "1c", {"AB"});
+        row("after different terminals, start again",
+            {"0010201A", "0020202B", "0030201X", "0030202Y"}, "TFTC", "1t1c", {"XY"});
+        row("part 00", {"0010100X", "0010100X", "#", "0010100X"}, "FFFF", "oDdxDd", {});
+        row("part 00 counts as stored", {"0000200X", "0000202B"}, "FC", "oc", {""});
+        row("parts 11 to 98", {"0011211X", "0019998Y", "0015050Z"}, "FFF", "ooo", {});
+        row("part 99 is part 00", {"0010199X", "0010100Y"}, "FF", "oDd", {});
+        row("letters in header", {"00A0101X"}, "F", "x", {});
+        row("empty line", {""}, "F", "x", {});
+        row("non-numeric clears", {"0010301A", "x", "0010201P", "0010202Q"}, "TFTC", "1x1c",
+            {"PQ"});
+        row("ten parts",
+            {"0011001a", "0011002b", "0011003c", "0011004d", "0011005e", "0011006f", "0011007g",
+             "0011008h", "0011009i", "0011010j"},
+            "TTTTTTTTTC", "123456789c", {"abcdefghij"});
     }
 
     void lineByLine() {
@@ -105,60 +107,10 @@ private slots:
         QFETCH(QList<QByteArray>, sent);
         DataFileFixture f;
         f.openLines(lines);
-        QByteArray seen;
         QList<QByteArray> bodies;
-        for (qsizetype i = 0; i < lines.size(); ++i) {
-            const bool ok = f.file.ReadMultiPartRecord();
-            seen += !ok ? 'F' : (f.file.gSeqComplete ? 'C' : 'T');
-            if (ok && f.file.gSeqComplete)
-                bodies << f.file.gDataRecord;
-            QVERIFY(!f.file.endOfInput());
-        }
-        QCOMPARE(seen, results);
+        QCOMPARE(readParts(f.file, lines.size(), bodies), results);
         QCOMPARE(f.takeLog(), log);
         QCOMPARE(bodies, sent);
-    }
-
-    void singlePartTakesTerminalFromBody() {
-        DataFileFixture f;
-        f.openLines({"99901013|1234567890"});
-        QVERIFY(f.file.ReadMultiPartRecord());
-        QVERIFY(f.file.gSeqComplete);
-        QCOMPARE(frameFileRecord(f.file.gDataRecord), QByteArray("01200123|1234567890"));
-    }
-
-    void headerIsTakenApart() {
-        DataFileFixture f;
-        f.openLines({"0420305text"});
-        QVERIFY(!f.file.ReadMultiPartRecord());
-        QCOMPARE(f.file.gSeqTerminalID, qint16(42));
-        QCOMPARE(f.file.gSeqPartTotal, qint16(3));
-        QCOMPARE(f.file.gSeqPartNumber, qint16(5));
-        QCOMPARE(f.file.gSeqExpectedPart, qint16(1));
-        QVERIFY(f.file.gSeqPartReceived[5]);
-        QCOMPARE(f.file.gSeqPartTerminal[5], qint16(42));
-        QCOMPARE(f.file.gSeqPartText[5], QByteArray("text"));
-    }
-
-    void resetLeavesPartZeroAndTexts() {
-        DataFileFixture f;
-        f.file.gSeqPartReceived.fill(true);
-        f.file.gSeqPartTerminal.fill(7);
-        f.file.gSeqPartText.fill("t");
-        f.file.gSeqComplete = true;
-        f.file.gDataRecord = "kept";
-        f.file.gSeqExpectedPart = 9;
-        f.file.ResetSequence();
-        QVERIFY(f.file.gSeqPartReceived[0]);
-        QCOMPARE(f.file.gSeqPartTerminal[0], qint16(7));
-        for (int p = 1; p <= 10; ++p) {
-            QVERIFY(!f.file.gSeqPartReceived[p]);
-            QCOMPARE(f.file.gSeqPartTerminal[p], qint16(0));
-            QCOMPARE(f.file.gSeqPartText[p], QByteArray("t"));
-        }
-        QVERIFY(f.file.gSeqComplete);
-        QCOMPARE(f.file.gDataRecord, QByteArray("kept"));
-        QCOMPARE(f.file.gSeqExpectedPart, qint16(0));
     }
 
     void expectedPartStopsAtTheTop() {
@@ -198,39 +150,40 @@ private slots:
         QList<QByteArray> bodies;
         QCOMPARE(runSlot(f.file, bodies), reads);
         QCOMPARE(bodies, sent);
-        if (sent.isEmpty()) {
-            const QStringList log = f.takeLog();
-            QVERIFY(log.size() >= 2);
-            QCOMPARE(log.mid(log.size() - 2),
-                     QStringList({QStringLiteral("Close log file: ") + name,
-                                  QStringLiteral("Open log file: ") + name}));
-            // The next slot reads the file from its first line, state cleared.
-            QVERIFY(f.file.isOpen());
-            QCOMPARE(f.file.gSeqExpectedPart, qint16(0));
-            if (!lines.isEmpty()) {
-                f.file.ReadMultiPartRecord();
-                QCOMPARE(f.file.gSeqExpectedPart, qint16(1));
-            }
-        }
-    }
-
-    void slotWithoutFileEnds() {
-        DataFileFixture f;
-        QList<QByteArray> bodies;
-        QCOMPARE(runSlot(f.file, bodies), 1);
-        QVERIFY(f.logLines.isEmpty());
+        if (!sent.isEmpty())
+            return;
+        const QStringList log = f.takeLog();
+        QCOMPARE(log.mid(log.size() - 2), QStringList({QStringLiteral("Close log file: ") + name,
+                                                       QStringLiteral("Open log file: ") + name}));
+        // The next slot reads the file from its first line, the sequence cleared.
+        QCOMPARE(runSlot(f.file, bodies), reads);
+        QCOMPARE(f.takeLog(), log);
     }
 
     // Tens of thousands of dumped lines in one slot: read through, no
     // overflow, and the slot ends at the end of the file.
     void longRunOfDumpedLines() {
         DataFileFixture f;
-        QList<QByteArray> lines(40'000, "0010302B");
-        f.openLines(lines);
+        f.openLines(QList<QByteArray>(40'000, "0010302B"));
         QList<QByteArray> bodies;
         QCOMPARE(runSlot(f.file, bodies), 40'001);
         QVERIFY(bodies.isEmpty());
         QCOMPARE(f.logLines.size(), 1 + 2 * 39'999 + 2);
+    }
+
+    void multiPartSample() {
+        DataFileFixture f;
+        f.file.OpenDataFile(sample("multipkt.x01"));
+        f.takeLog();
+        QList<QByteArray> bodies;
+        QCOMPARE(readParts(f.file, 1000, bodies), QByteArray("CTTCTTFFTTCFFFTTCTFTTC"));
+        QCOMPARE(f.takeLog().mid(0, 25), sfipLog("c12c12DdoDn12coox12c1t12c"));
+        QCOMPARE(bodies.size(), 5);
+        for (const QByteArray &body : bodies) {
+            const Type4Check check = checkType4Body(body);
+            QVERIFY2(check.ok, qPrintable(check.reason));
+        }
+        QCOMPARE(fileRecordTerminalId(bodies.last()), QByteArray("099"));
     }
 };
 
