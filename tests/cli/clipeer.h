@@ -6,10 +6,7 @@
 #include "amllayout.h"
 #include "type4frame.h"
 
-#include <QBuffer>
-#include <QElapsedTimer>
 #include <QHostAddress>
-#include <QList>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -30,17 +27,11 @@ public:
     QString endpoint() const {
         return QStringLiteral("127.0.0.1:") + QString::number(m_server.serverPort());
     }
-    qsizetype connectionCount() const { return m_received.size(); }
-    QByteArray received(int index) const { return m_received.value(index); }
-    QByteArray allReceived() const {
-        QByteArray all;
-        for (const QByteArray &bytes : m_received)
-            all += bytes;
-        return all;
-    }
+    // What each connection has carried so far, in the order they came.
+    const QList<QByteArray> &received() const { return m_received; }
+    QByteArray allReceived() const { return m_received.join(); }
 
-    QByteArray answer = QByteArrayLiteral("ACK");
-    int answerDelayMs = 0;
+    int answerDelayMs = 0;   // before each "ACK"
     QByteArray beforeAnswer; // sent at once on each frame, ahead of the answer (a heartbeat, say)
 
 private:
@@ -83,7 +74,7 @@ private:
         QTimer::singleShot(std::chrono::milliseconds(answerDelayMs), Qt::PreciseTimer, this,
                            [this, target] {
                                if (target && target->state() == QAbstractSocket::ConnectedState)
-                                   target->write(answer);
+                                   target->write("ACK");
                            });
     }
 

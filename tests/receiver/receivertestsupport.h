@@ -2,7 +2,7 @@
 
 // What the receiver tests share: a receiver on 127.0.0.1 with a fixed clock
 // that keeps its lines, a client that keeps what it is sent, and the canned
-// packets.
+// packets with the verdicts they earn.
 
 #include "amllayout.h"
 #include "cannedrecords.h"
@@ -22,9 +22,23 @@ inline QByteArray standardFrame() {
     return frameCannedRecord("999", cannedIpndRecord(CannedRecord::Standard), false);
 }
 
+inline QByteArray pointFrame() {
+    return frameCannedRecord(
+        "999", cannedIpndRecord(CannedRecord::Standard) + cannedMoliRecords().at(kMoliPoint), true);
+}
+
+inline const QString kStandardOk = QStringLiteral("term 999 len 0307 type 3 fields 52 OK");
+
 // Field 52 missing.
 inline QByteArray shortFrame() {
     return frameCannedRecord("999", cannedIpndRecord(CannedRecord::Standard).chopped(2), false);
+}
+
+inline QStringList textList(std::initializer_list<const char *> texts) {
+    QStringList list;
+    for (const char *text : texts)
+        list << QString::fromLatin1(text);
+    return list;
 }
 
 // Both ports on 127.0.0.1 port 0, no heartbeats unless a test asks.
