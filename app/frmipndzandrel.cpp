@@ -467,7 +467,6 @@ Type5Link &frmIPNDZandrel::frmTCP2() {
 
 void frmIPNDZandrel::watchLink(TcpLink &link) {
     connect(&link, &TcpLink::responseMeasured, this, &frmIPNDZandrel::showResponseStatistics);
-    emit linksCreated();
 }
 
 QString frmIPNDZandrel::responseStatistics() const {

@@ -172,7 +172,6 @@ signals:
     void unloaded();
     // A period boundary of a running cycle has passed (packet sent or not).
     void periodBoundary();
-    void linksCreated();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

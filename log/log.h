@@ -14,9 +14,6 @@ public:
 
     // Puts the message, followed by CR LF, on top of the log.
     void LogMessage(const QString &message);
-    void LogMessage(const QByteArray &latin1Message) {
-        LogMessage(QString::fromLatin1(latin1Message));
-    }
     void ClearLog();
 
     // What the log box shows: the first kShownChars characters of the log text.

@@ -28,7 +28,6 @@ class TestMainWindow : public QObject {
     Q_OBJECT
 private slots:
     void defaultsWithoutCommandLine();
-    void fullCommandLine();
     void commandLineFields_data();
     void commandLineFields();
     void badTokensAreLogged_data();
@@ -45,20 +44,22 @@ private slots:
     void unloadDestroysLinks();
 };
 
+namespace {
+// Both socket rows as "port address enable | port address enable".
+QString socketRows(frmIPNDZandrel &w) {
+    QStringList rows;
+    for (int i = 0; i < 2; ++i)
+        rows << QStringLiteral("%1 %2 %3")
+                    .arg(w.txbPort[i]->text(), w.txbAddress[i]->text(),
+                         w.chkEnable[i]->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+    return rows.join(QLatin1String(" | "));
+}
+} // namespace
+
 void TestMainWindow::defaultsWithoutCommandLine() {
     WindowFixture f;
     frmIPNDZandrel &w = f.w();
-    QCOMPARE(w.txbPort[0]->text(), QStringLiteral("7005"));
-    QCOMPARE(w.txbPort[1]->text(), QStringLiteral("7018"));
-    QCOMPARE(w.txbAddress[0]->text(), QStringLiteral("192.168.0.43"));
-    QCOMPARE(w.txbAddress[1]->text(), QStringLiteral("192.168.0.43"));
-    QVERIFY(!w.chkEnable[0]->isChecked());
-    QVERIFY(!w.chkEnable[1]->isChecked());
-    QCOMPARE(w.PktPer->text(), QStringLiteral("20"));
     QCOMPARE(w.PktNum->text(), QStringLiteral("10000"));
-    QVERIFY(w.chkUnlimited->isChecked());
-    QVERIFY(w.PktNum->isEnabled());
-    QCOMPARE(w.windowTitle(), QStringLiteral("TALV TCP 000 Test Generator V1.10 (69)"));
     QCOMPARE(w.lbFileType->text(), QStringLiteral("RAWLOG"));
     QVERIFY(w.frmTest4->isVisible());
     QVERIFY(!w.frmTest5->isVisible());
@@ -69,58 +70,55 @@ void TestMainWindow::defaultsWithoutCommandLine() {
     QCOMPARE(w.RunControl->text(), QStringLiteral("Start"));
     QCOMPARE(w.timerlabel->text(), QStringLiteral("Timer"));
     QCOMPARE(w.lbLastDelayed->text(), QStringLiteral("No Delayed packets"));
-    QCOMPARE(w.cmdResetCt->text(), QStringLiteral("R"));
-    QCOMPARE(w.gPktPeriod, qint16(20));
     QCOMPARE(w.gPktRemaining, qint16(10000));
     QCOMPARE(w.gTickCount, qint16(0));
     QVERIFY(!w.gRunning);
     QVERIFY(w.Timer1->isActive());
     QCOMPARE(w.Timer1->interval(), 1000);
-    // Start-up writes no log line, opens no socket.
-    QCOMPARE(w.logText(), QString());
+    // Start-up opens no socket.
     QVERIFY(!w.hasLinks());
-}
-
-void TestMainWindow::fullCommandLine() {
-    WindowFixture f(QStringLiteral("8000 127.0.0.1 1 8001 127.0.0.1 0 5 Lab1- True"));
-    frmIPNDZandrel &w = f.w();
-    QCOMPARE(w.txbPort[0]->text(), QStringLiteral("8000"));
-    QCOMPARE(w.txbAddress[0]->text(), QStringLiteral("127.0.0.1"));
-    QVERIFY(w.chkEnable[0]->isChecked());
-    QCOMPARE(w.txbPort[1]->text(), QStringLiteral("8001"));
-    QVERIFY(!w.chkEnable[1]->isChecked());
-    QCOMPARE(w.PktPer->text(), QStringLiteral("5"));
-    QVERIFY(!w.PktNum->isEnabled());
-    QVERIFY(!w.lbNoPackets->isEnabled());
-    QVERIFY(w.chkUnlimited->isChecked());
-    QCOMPARE(w.windowTitle(), QStringLiteral("Lab1-TALV TCP 000 Test Generator V1.10 (69)"));
-    QCOMPARE(w.logText(), QString());
 }
 
 void TestMainWindow::commandLineFields_data() {
     QTest::addColumn<QString>("commandLine");
+    QTest::addColumn<QString>("rows");
     QTest::addColumn<QString>("period");
     QTest::addColumn<bool>("packetsEnabled");
+    QTest::addColumn<QString>("title");
+    const QString title = QStringLiteral("TALV TCP 000 Test Generator V1.10 (69)");
+    const QString defaultRows = QStringLiteral("7005 192.168.0.43 0 | 7018 192.168.0.43 0");
+    QTest::newRow("none") << QString() << defaultRows << QStringLiteral("20") << true << title;
+    QTest::newRow("port only") << QStringLiteral("8000")
+                               << QStringLiteral("8000 192.168.0.43 0 | 7018 192.168.0.43 0")
+                               << QStringLiteral("20") << true << title;
+    QTest::newRow("full") << QStringLiteral("8000 127.0.0.1 1 8001 127.0.0.1 0 5 Lab1- True")
+                          << QStringLiteral("8000 127.0.0.1 1 | 8001 127.0.0.1 0")
+                          << QStringLiteral("5") << false << QStringLiteral("Lab1-") + title;
     QTest::newRow("period 0 keeps 20")
-        << QStringLiteral("1 h 0 2 h 0 0") << QStringLiteral("20") << true;
-    QTest::newRow("period 5") << QStringLiteral("1 h 0 2 h 0 5") << QStringLiteral("5") << true;
+        << QStringLiteral("1 h 0 2 h 0 0") << QStringLiteral("1 h 0 | 2 h 0")
+        << QStringLiteral("20") << true << title;
     QTest::newRow("unlimited False keeps box enabled")
-        << QStringLiteral("1 h 0 2 h 0 5 T False") << QStringLiteral("5") << true;
-    QTest::newRow("unlimited 1") << QStringLiteral("1 h 0 2 h 0 5 T 1") << QStringLiteral("5")
-                                 << false;
+        << QStringLiteral("1 h 0 2 h 1 5 T- False") << QStringLiteral("1 h 0 | 2 h 1")
+        << QStringLiteral("5") << true << QStringLiteral("T-") + title;
     QTest::newRow("data file with BASIC opens nothing")
-        << QStringLiteral("1 h 0 2 h 0 5 T 0 missing.x01") << QStringLiteral("5") << true;
+        << QStringLiteral("1 h 0 2 h 0 5 T 1 missing.x01") << QStringLiteral("1 h 0 | 2 h 0")
+        << QStringLiteral("5") << false << QStringLiteral("T") + title;
 }
 
 void TestMainWindow::commandLineFields() {
     QFETCH(QString, commandLine);
+    QFETCH(QString, rows);
     QFETCH(QString, period);
     QFETCH(bool, packetsEnabled);
+    QFETCH(QString, title);
     WindowFixture f(commandLine);
+    QCOMPARE(socketRows(f.w()), rows);
     QCOMPARE(f.w().PktPer->text(), period);
     QCOMPARE(f.w().PktNum->isEnabled(), packetsEnabled);
     QCOMPARE(f.w().lbNoPackets->isEnabled(), packetsEnabled);
     QVERIFY(f.w().chkUnlimited->isChecked());
+    QCOMPARE(f.w().windowTitle(), title);
+    // Start-up writes no log line and opens no data file.
     QCOMPARE(f.w().logText(), QString());
     QVERIFY(!f.w().ipndDataFile().isOpen());
 }
