@@ -2,8 +2,17 @@
 
 #include "frmipndzandrel.h"
 
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QStringList>
+#include <QTest>
 #include <memory>
+
+// Option buttons stretch across their layout cell; click on their caption.
+inline void clickOption(QAbstractButton *button) {
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
+}
 
 // A file dialog that answers with a prepared path (or the initial name, as a cancel does).
 class FakeFileDialog : public FileDialog {
@@ -17,6 +26,12 @@ public:
         return cancel ? initialName : answer;
     }
 };
+
+// The five canned Type 4 buttons, in the panel's order.
+using ButtonMember = QPushButton *frmIPNDZandrel::*;
+inline constexpr ButtonMember kCannedButtons[] = {
+    &frmIPNDZandrel::cmdStandard, &frmIPNDZandrel::cmdNoAdd, &frmIPNDZandrel::cmdLongAdd,
+    &frmIPNDZandrel::cmdMinAdd, &frmIPNDZandrel::cmdMaxAdd};
 
 struct WindowFixture {
     std::shared_ptr<FakeFileDialog> dialog = std::make_shared<FakeFileDialog>();
@@ -47,5 +62,22 @@ struct WindowFixture {
         QStringList lines = window->logText().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         std::reverse(lines.begin(), lines.end());
         return lines;
+    }
+    void setRow(int row, const QString &port, bool enabled) {
+        w().txbAddress[row]->setText(QStringLiteral("127.0.0.1"));
+        w().txbPort[row]->setText(port);
+        w().chkEnable[row]->setChecked(enabled);
+    }
+    void setPeriod(int ticks) {
+        w().PktPer->setText(QString::number(ticks));
+        w().PktPer_LostFocus();
+    }
+    // The data file records the cycle has sent, as logged.
+    QByteArrayList sentBodies() const {
+        QByteArrayList bodies;
+        for (const QString &line : logLines())
+            if (line.startsWith(QLatin1String("RSFP: Data Sent: ")))
+                bodies << line.mid(17).toLatin1();
+        return bodies;
     }
 };
