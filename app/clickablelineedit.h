@@ -4,11 +4,12 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 
-// A file-name box: a click, Enter or Space opens its file dialog.
+// A file-name box: a click, Enter, Space or the accessible Press action opens
+// its file dialog.
 class ClickableLineEdit : public QLineEdit {
     Q_OBJECT
 public:
-    using QLineEdit::QLineEdit;
+    explicit ClickableLineEdit(QWidget *parent = nullptr);
 
 signals:
     void activated();

@@ -159,11 +159,11 @@ QWidget *frmIPNDZandrel::buildRecordTypeRow() {
     auto *box = new QWidget;
     auto *row = new QHBoxLayout(box);
     row->setContentsMargins(0, 0, 0, 0);
-    auto *group = new QButtonGroup(this);
+    m_recTypeGroup = new QButtonGroup(this);
     optRecType[0] = new QRadioButton(QStringLiteral("MOLI (Type4)"));
     optRecType[1] = new QRadioButton(QStringLiteral("AML (Type5)"));
     for (int i = 0; i < 2; ++i) {
-        group->addButton(optRecType[i], i);
+        m_recTypeGroup->addButton(optRecType[i], i);
         row->addWidget(optRecType[i]);
     }
     optRecType[0]->setChecked(true);
@@ -174,11 +174,11 @@ QWidget *frmIPNDZandrel::buildRecordTypeRow() {
 QGroupBox *frmIPNDZandrel::buildTestServiceFrame() {
     frmeTest = new QGroupBox(QStringLiteral("Test Service Type"));
     auto *grid = new QGridLayout(frmeTest);
-    auto *group = new QButtonGroup(this);
+    m_testTypeGroup = new QButtonGroup(this);
     optTestType[0] = new QRadioButton(QStringLiteral("Mimic Telstra Client"));
     optTestType[1] = new QRadioButton(QStringLiteral("Mimic PYRN Server"));
-    group->addButton(optTestType[0], 0);
-    group->addButton(optTestType[1], 1);
+    m_testTypeGroup->addButton(optTestType[0], 0);
+    m_testTypeGroup->addButton(optTestType[1], 1);
     optTestType[0]->setChecked(true);
     txbTermID = textBox("999", 5);
     cmdClose = new QPushButton(QStringLiteral("Close"));
@@ -343,12 +343,18 @@ void frmIPNDZandrel::setAccessibleNames() {
 void frmIPNDZandrel::connectHandlers() {
     connect(Timer1, &QTimer::timeout, this, &frmIPNDZandrel::Timer1_Timer);
     connect(RunControl, &QPushButton::clicked, this, &frmIPNDZandrel::RunControl_Click);
-    connect(chkUnlimited, &QCheckBox::clicked, this, &frmIPNDZandrel::chkUnlimited_Click);
+    // State changes, not clicks: the keyboard, assistive technology and code
+    // change these controls without a click.
+    connect(chkUnlimited, &QCheckBox::toggled, this, &frmIPNDZandrel::chkUnlimited_Click);
     PktPer->installEventFilter(this);
-    for (int i = 0; i < 2; ++i) {
-        connect(optRecType[i], &QRadioButton::clicked, this, [this, i] { optRecType_Click(i); });
-        connect(optTestType[i], &QRadioButton::clicked, this, [this, i] { optTestType_Click(i); });
-    }
+    connect(m_recTypeGroup, &QButtonGroup::idToggled, this, [this](int index, bool selected) {
+        if (selected)
+            optRecType_Click(index);
+    });
+    connect(m_testTypeGroup, &QButtonGroup::idToggled, this, [this](int index, bool selected) {
+        if (selected)
+            optTestType_Click(index);
+    });
     connect(lbIPNDfile, &ClickableLineEdit::activated, this, &frmIPNDZandrel::lbIPNDfile_Click);
     connect(txbFileName, &ClickableLineEdit::activated, this, &frmIPNDZandrel::txbFileName_Click);
     connect(cmdClose, &QPushButton::clicked, this, &frmIPNDZandrel::cmdClose_Click);

@@ -81,9 +81,11 @@ public:
     void RunControl_Click();
     void Timer1_Timer();
     void PktPer_LostFocus();
-    void chkUnlimited_Click();
-    void optRecType_Click(int index);
-    void optTestType_Click(int index);
+    // Run on every change of the control's state, whatever made it; virtual so
+    // that a test can see how often each runs.
+    virtual void chkUnlimited_Click();
+    virtual void optRecType_Click(int index);
+    virtual void optTestType_Click(int index);
     void lbIPNDfile_Click();
     void txbFileName_Click();
     void cmdClose_Click();
@@ -212,6 +214,8 @@ private:
     std::unique_ptr<XmlLineStore> m_xml;
     std::unique_ptr<Type4Link> m_frmTCP1;
     std::unique_ptr<Type5Link> m_frmTCP2;
+    QButtonGroup *m_recTypeGroup = nullptr;
+    QButtonGroup *m_testTypeGroup = nullptr;
     qint32 m_gProcessedCount = 0;
     bool m_unloaded = false;
 };

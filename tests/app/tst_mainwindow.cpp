@@ -3,6 +3,8 @@
 #include "clickablelineedit.h"
 #include "ipnddatafile.h"
 
+#include <QAccessible>
+#include <QButtonGroup>
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
@@ -10,11 +12,136 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 
 namespace {
+// The window with its option handlers watched: which ran, in order.
+class WatchedWindow : public frmIPNDZandrel {
+public:
+    using frmIPNDZandrel::frmIPNDZandrel;
+    QStringList handlers;
+    void chkUnlimited_Click() override {
+        handlers << QStringLiteral("chkUnlimited_Click");
+        frmIPNDZandrel::chkUnlimited_Click();
+    }
+    void optRecType_Click(int index) override {
+        handlers << QStringLiteral("optRecType_Click(%1)").arg(index);
+        frmIPNDZandrel::optRecType_Click(index);
+    }
+    void optTestType_Click(int index) override {
+        handlers << QStringLiteral("optTestType_Click(%1)").arg(index);
+        frmIPNDZandrel::optTestType_Click(index);
+    }
+};
+
+struct WatchedFixture : WindowFixture {
+    explicit WatchedFixture(const QString &commandLine)
+        : WindowFixture(commandLine, kNoMarker, kNoFolder, [](frmIPNDZandrel::Platform platform) {
+            return std::make_unique<WatchedWindow>(std::move(platform));
+        }) {}
+    WatchedWindow &watched() { return static_cast<WatchedWindow &>(w()); }
+    QStringList handlers() { return watched().handlers; }
+};
+
+// A control by its accessible name, else by its caption.
+QWidget *controlNamed(frmIPNDZandrel &w, const QString &name) {
+    if (name.isEmpty())
+        return nullptr;
+    const auto widgets = w.findChildren<QWidget *>();
+    for (QWidget *widget : widgets)
+        if (widget->accessibleName() == name)
+            return widget;
+    for (QWidget *widget : widgets)
+        if (auto *button = qobject_cast<QAbstractButton *>(widget);
+            button && button->text() == name)
+            return widget;
+    return nullptr;
+}
+
+QString allEnabled(const QWidgetList &widgets) {
+    const auto enabled = std::count_if(widgets.begin(), widgets.end(),
+                                       [](QWidget *widget) { return widget->isEnabled(); });
+    return enabled == widgets.size() ? QStringLiteral("on")
+           : enabled == 0            ? QStringLiteral("off")
+                                     : QStringLiteral("mixed");
+}
+
+// What the operator sees of the controls' effects.
+QMap<QString, QString> operatorView(WindowFixture &f) {
+    frmIPNDZandrel &w = f.w();
+    QStringList titles;
+    for (const QString &call : f.dialog->calls)
+        titles << call.section(QLatin1Char('|'), 0, 0);
+    const QStringList log = f.logLines();
+    const auto logged = [&log](const char *start) {
+        return QString::number(
+            log.filter(QRegularExpression(QLatin1Char('^') +
+                                          QRegularExpression::escape(QString::fromLatin1(start))))
+                .size());
+    };
+    QString shape;
+    for (QRadioButton *option : w.optMOLI)
+        if (option->isChecked())
+            shape = option->text();
+    return {
+        {QStringLiteral("frame"), w.frmTest4->isVisible() == w.frmTest5->isVisible()
+                                      ? QStringLiteral("both or none")
+                                      : QLatin1String(w.frmTest4->isVisible() ? "4" : "5")},
+        {QStringLiteral("server"), allEnabled({w.Label5, w.Label4, w.chkTServer, w.Check1, w.Label2,
+                                               w.Text1, w.cmbPSAP, w.Text3})},
+        {QStringLiteral("count"), allEnabled({w.lbNoPackets, w.PktNum})},
+        {QStringLiteral("dialogs"), titles.join(QLatin1Char(','))},
+        {QStringLiteral("run"), w.RunControl->text()},
+        {QStringLiteral("enable4"), QString::number(w.chkEnable[0]->isChecked())},
+        {QStringLiteral("moli"), QString::number(w.chkMOLI->isChecked())},
+        {QStringLiteral("shape"), shape},
+        {QStringLiteral("sent4"), logged("--> ")},
+        {QStringLiteral("sent5"), logged("TCP TCP Originate: Remote port <7018>")},
+    };
+}
+
+// One change of a control's state by the given means: "mouse", "code", a key
+// name (arrow keys go to the selected button of the group, as focus sits
+// there), or an accessible action name ("Toggle", "Press").
+void act(frmIPNDZandrel &w, QWidget *target, const QString &means) {
+    auto *button = qobject_cast<QAbstractButton *>(target);
+    const bool option = qobject_cast<QRadioButton *>(target) || qobject_cast<QCheckBox *>(target);
+    if (means == QLatin1String("mouse")) {
+        if (option)
+            clickOption(button);
+        else
+            QTest::mouseClick(target, Qt::LeftButton);
+    } else if (means == QLatin1String("code")) {
+        if (option)
+            button->setChecked(!button->isChecked());
+        else
+            button->click();
+    } else if (means == QLatin1String("Toggle") || means == QLatin1String("Press")) {
+        QAccessibleActionInterface *actions =
+            QAccessible::queryAccessibleInterface(target)->actionInterface();
+        QVERIFY(actions);
+        const QString action = means == QLatin1String("Toggle")
+                                   ? QAccessibleActionInterface::toggleAction()
+                                   : QAccessibleActionInterface::pressAction();
+        QVERIFY(actions->actionNames().contains(action));
+        actions->doAction(action);
+    } else {
+        const int key = QKeySequence::fromString(means)[0].key();
+        QWidget *receiver = target;
+        if (key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up ||
+            key == Qt::Key_Down) {
+            receiver = button->group()->checkedButton();
+            w.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&w));
+            receiver->setFocus();
+        }
+        QTest::keyClick(receiver, Qt::Key(key));
+    }
+}
+
 // Both socket rows as "port address enable", the period, whether the packet count
 // and its label are enabled, and the title with the standard one as "*".
 QString startupFields(frmIPNDZandrel &w) {
@@ -96,41 +223,91 @@ private slots:
         QVERIFY(!f.w().ipndDataFile().isOpen());
     }
 
-    void recordTypeSwitchesFrames() {
-        WindowFixture f;
-        frmIPNDZandrel &w = f.w();
-        const auto shown = [&w] {
-            return QList<bool>{w.frmTest4->isVisible(), w.frmTest5->isVisible(),
-                               w.txbFileName->isVisible(), w.cmdSend5->isVisible()};
-        };
-        clickOption(w.optRecType[1]);
-        QCOMPARE(shown(), (QList<bool>{false, true, true, true}));
-        clickOption(w.optRecType[0]);
-        QCOMPARE(shown(), (QList<bool>{true, false, false, false}));
-        w.optRecType_Click(7); // any other index changes nothing
-        QCOMPARE(shown(), (QList<bool>{true, false, false, false}));
+    void startUpAppliesBothOptionsOnce_data() {
+        QTest::addColumn<QString>("commandLine");
+        QTest::newRow("no command line") << QString();
+        QTest::newRow("unlimited True ticks the ticked box")
+            << QStringLiteral("1 h 0 2 h 0 5 T True");
     }
 
-    void testSideEnablesServerOptionsInOrder() {
+    void startUpAppliesBothOptionsOnce() {
+        QFETCH(QString, commandLine);
+        WatchedFixture f(commandLine);
+        QCOMPARE(f.handlers(), (QStringList{QStringLiteral("optTestType_Click(0)"),
+                                            QStringLiteral("optRecType_Click(0)")}));
+    }
+
+    // Each control by each means an operator or a tool has: the same effect,
+    // and each option handler once, for the button that became selected only.
+    void controlsActOnEveryMeans_data() {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("means");
+        QTest::addColumn<QString>("prepare");
+        QTest::addColumn<QString>("effect");
+        QTest::addColumn<QStringList>("handlers");
+        const auto rows = [](const char *control, const QStringList &means, const char *prepare,
+                             const char *effect, const QStringList &handlers) {
+            for (const QString &how : means)
+                QTest::addRow("%s by %s", control, qPrintable(how))
+                    << QString::fromLatin1(control) << how << QString::fromLatin1(prepare)
+                    << QString::fromLatin1(effect) << handlers;
+        };
+        const auto list = [](const char *text) {
+            return QString::fromLatin1(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        };
+        rows("AML (Type5)", list("mouse Space Right Toggle code"), "", "frame=5",
+             {QStringLiteral("optRecType_Click(1)")});
+        rows("MOLI (Type4)", list("mouse Space Left Toggle code"), "AML (Type5)", "frame=4",
+             {QStringLiteral("optRecType_Click(0)")});
+        rows("Mimic PYRN Server", list("mouse Space Down Toggle code"), "", "server=on",
+             {QStringLiteral("optTestType_Click(1)")});
+        rows("Mimic Telstra Client", list("mouse Space Up Toggle code"), "Mimic PYRN Server",
+             "server=off", {QStringLiteral("optTestType_Click(0)")});
+        rows("Unlimited Pkts", list("mouse Space Toggle code"), "unlimited", "count=on",
+             {QStringLiteral("chkUnlimited_Click")});
+        rows("IPND data file", list("mouse Return Space Press"), "", "dialogs=IPND Data File", {});
+        rows("XML data file", list("mouse Enter Space Press"), "AML (Type5)",
+             "dialogs=XML Data File", {});
+        rows("Enable Type 4 socket", list("mouse Space Toggle code"), "", "enable4=1", {});
+        rows("MOLI Data", list("mouse Space Toggle code"), "", "moli=1", {});
+        rows("Point", list("mouse Space Toggle code"), "", "shape=Point", {});
+        rows("Start", list("mouse Space Press code"), "", "run=Stop", {});
+        rows("Standard", list("mouse Space Press code"), "", "sent4=1", {});
+        rows("Send", list("mouse Space Press code"), "AML (Type5)", "sent5=1", {});
+    }
+
+    void controlsActOnEveryMeans() {
+        QFETCH(QString, control);
+        QFETCH(QString, means);
+        QFETCH(QString, prepare);
+        QFETCH(QString, effect);
+        QFETCH(QStringList, handlers);
+        WatchedFixture f(
+            QStringLiteral("7005 127.0.0.1 0 7018 127.0.0.1 0") +
+            (prepare == QLatin1String("unlimited") ? QStringLiteral(" 20 Lab- True") : QString()));
+        frmIPNDZandrel &w = f.w();
+        if (auto *option = qobject_cast<QRadioButton *>(controlNamed(w, prepare)))
+            option->setChecked(true);
+        f.watched().handlers.clear();
+        QWidget *target = controlNamed(w, control);
+        QVERIFY(target);
+
+        QMap<QString, QString> expected = operatorView(f);
+        expected[effect.section(QLatin1Char('='), 0, 0)] = effect.section(QLatin1Char('='), 1);
+        act(w, target, means);
+        QTRY_COMPARE(operatorView(f), expected);
+        QCOMPARE(f.handlers(), handlers);
+    }
+
+    void optionHandlersIgnoreOtherIndexes() {
         WindowFixture f;
         frmIPNDZandrel &w = f.w();
-        const auto enabled = [&w] {
-            QList<bool> states;
-            for (QWidget *option :
-                 QWidgetList{w.Label5, w.Label4, w.chkTServer, w.Check1, w.Label2, w.Text1,
-                             w.cmbPSAP, w.Text3, w.txbTermID, w.cmdClose})
-                states << option->isEnabled();
-            return states;
-        };
-        const QList<bool> clientSide{false, false, false, false, false,
-                                     false, false, false, true,  true};
-        QCOMPARE(enabled(), clientSide);
+        w.optRecType_Click(7);
         w.Text3->setText(QStringLiteral("XYZ"));
-        clickOption(w.optTestType[1]);
-        QCOMPARE(enabled(), QList<bool>(10, true));
-        clickOption(w.optTestType[0]);
-        QCOMPARE(enabled(), clientSide);
-        // Contents survive the greying out.
+        w.optTestType_Click(1);
+        w.optTestType_Click(0);
+        QCOMPARE(operatorView(f).value(QStringLiteral("frame")), QStringLiteral("4"));
+        // Greyed out, contents kept.
         QCOMPARE(w.Text3->text() + w.Text1->text(), QStringLiteral("XYZR"));
         QVERIFY(w.chkTServer->isChecked() && w.Check1->isChecked());
     }
@@ -163,8 +340,27 @@ private slots:
         // Every button and check box is found by its caption or its name.
         const auto buttons = w.findChildren<QAbstractButton *>();
         QVERIFY(buttons.size() >= 20);
-        for (QAbstractButton *button : buttons)
+        for (QAbstractButton *button : buttons) {
             QVERIFY(!button->text().isEmpty() || !button->accessibleName().isEmpty());
+            if (!button->isEnabled()) // the greyed-out server options offer nothing
+                continue;
+            const QStringList actions =
+                QAccessible::queryAccessibleInterface(button)->actionInterface()->actionNames();
+            QVERIFY2(actions.contains(QAccessibleActionInterface::pressAction()) ||
+                         actions.contains(QAccessibleActionInterface::toggleAction()),
+                     qPrintable(button->text()));
+        }
+        // The file-name boxes: a Press action, and their file name read as text.
+        w.lbIPNDfile->setText(QStringLiteral(".\\ipnd3.x01"));
+        for (QLineEdit *box :
+             {static_cast<QLineEdit *>(w.lbIPNDfile), static_cast<QLineEdit *>(w.txbFileName)}) {
+            QAccessibleInterface *seen = QAccessible::queryAccessibleInterface(box);
+            QVERIFY(seen->actionInterface()->actionNames().contains(
+                QAccessibleActionInterface::pressAction()));
+            QCOMPARE(seen->textInterface()->text(0, seen->textInterface()->characterCount()),
+                     box->text());
+            QCOMPARE(seen->text(QAccessible::Name), box->accessibleName());
+        }
     }
 
     void logBoxShowsOneLinePerMessage() {
@@ -211,26 +407,6 @@ private slots:
                               QStringLiteral("Unable to change the current folder to ") + folder};
         QCOMPARE(seen, expected);
         QCOMPARE(f.w().txbPort[0]->text(), QStringLiteral("7005"));
-    }
-
-    void fileBoxesOpenOnClickEnterAndSpace() {
-        WindowFixture f;
-        frmIPNDZandrel &w = f.w();
-        QSignalSpy ipnd(w.lbIPNDfile, &ClickableLineEdit::activated);
-        QTest::mouseClick(w.lbIPNDfile, Qt::LeftButton);
-        w.lbIPNDfile->setFocus();
-        QTest::keyClick(w.lbIPNDfile, Qt::Key_Return);
-        QTest::keyClick(w.lbIPNDfile, Qt::Key_Space);
-        QTest::keyClick(w.lbIPNDfile, Qt::Key_A);
-        QCOMPARE(ipnd.size(), 3);
-        clickOption(w.optRecType[1]);
-        QTest::keyClick(w.txbFileName, Qt::Key_Enter);
-        const QString ipndCall =
-            QStringLiteral("IPND Data File|.\\*.x01|Data file (*.x01)|*.x01|All (*.*)|*.*");
-        QCOMPARE(f.dialog->calls,
-                 (QStringList{ipndCall, ipndCall, ipndCall,
-                              QStringLiteral(
-                                  "XML Data File|.\\*.xml|XML file (*.xml)|*.xml|All (*.*)|*.*")}));
     }
 
     void unloadDestroysLinks() {

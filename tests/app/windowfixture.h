@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QStringList>
 #include <QTest>
+#include <functional>
 #include <memory>
 
 // Option buttons stretch across their layout cell; click on their caption.
@@ -33,15 +34,19 @@ inline constexpr ButtonMember kCannedButtons[] = {
     &frmIPNDZandrel::cmdStandard, &frmIPNDZandrel::cmdNoAdd, &frmIPNDZandrel::cmdLongAdd,
     &frmIPNDZandrel::cmdMinAdd, &frmIPNDZandrel::cmdMaxAdd};
 
+inline const QString kNoMarker = QStringLiteral("/nonexistent/development.txt");
+inline const QString kNoFolder = QStringLiteral("/nonexistent");
+
 struct WindowFixture {
     std::shared_ptr<FakeFileDialog> dialog = std::make_shared<FakeFileDialog>();
     QStringList messageBoxes;
     QDateTime now = QDateTime(QDate(2024, 3, 5), QTime(9, 7, 3));
     std::unique_ptr<frmIPNDZandrel> window;
 
-    explicit WindowFixture(const QString &commandLine = {},
-                           const QString &marker = QStringLiteral("/nonexistent/development.txt"),
-                           const QString &folder = QStringLiteral("/nonexistent")) {
+    using MakeWindow = std::function<std::unique_ptr<frmIPNDZandrel>(frmIPNDZandrel::Platform)>;
+
+    explicit WindowFixture(const QString &commandLine = {}, const QString &marker = kNoMarker,
+                           const QString &folder = kNoFolder, const MakeWindow &make = {}) {
         frmIPNDZandrel::Platform platform;
         platform.fileDialog = dialog;
         platform.messageBox = [this](const QString &text, const QString &caption) {
@@ -52,7 +57,7 @@ struct WindowFixture {
         };
         platform.developmentMarker = marker;
         platform.developmentFolder = folder;
-        window = std::make_unique<frmIPNDZandrel>(platform);
+        window = make ? make(platform) : std::make_unique<frmIPNDZandrel>(platform);
         window->Form_Load(commandLine);
     }
 
