@@ -100,13 +100,35 @@ QMap<QString, QString> operatorView(WindowFixture &f) {
         {QStringLiteral("shape"), shape},
         {QStringLiteral("sent4"), logged("--> ")},
         {QStringLiteral("sent5"), logged("TCP TCP Originate: Remote port <7018>")},
+        {QStringLiteral("period"), QString::number(w.gPktPeriod)},
     };
 }
 
 // One change of a control's state by the given means: "mouse", "code", a key
 // name (arrow keys go to the selected button of the group, as focus sits
-// there), or an accessible action name ("Toggle", "Press").
+// there), or an accessible action name ("Toggle", "Press"). The period box
+// is typed into and then left.
+// The focus leaves the box after "5" was typed into it: by a click on the
+// terminal ID box, Tab, or that box's accessible SetFocus action.
+void typeAndLeave(frmIPNDZandrel &w, QLineEdit *box, const QString &means) {
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, QStringLiteral("5"));
+    if (means == QLatin1String("mouse"))
+        QTest::mouseClick(w.txbTermID, Qt::LeftButton);
+    else if (means == QLatin1String("Tab"))
+        QTest::keyClick(box, Qt::Key_Tab);
+    else
+        QAccessible::queryAccessibleInterface(w.txbTermID)
+            ->actionInterface()
+            ->doAction(QAccessibleActionInterface::setFocusAction());
+}
+
 void act(frmIPNDZandrel &w, QWidget *target, const QString &means) {
+    if (target == w.PktPer)
+        return typeAndLeave(w, w.PktPer, means);
     auto *button = qobject_cast<QAbstractButton *>(target);
     const bool option = qobject_cast<QRadioButton *>(target) || qobject_cast<QCheckBox *>(target);
     if (means == QLatin1String("mouse")) {
@@ -274,6 +296,8 @@ private slots:
         rows("Start", list("mouse Space Press code"), "", "run=Stop", {});
         rows("Standard", list("mouse Space Press code"), "", "sent4=1", {});
         rows("Send", list("mouse Space Press code"), "AML (Type5)", "sent5=1", {});
+        // A period typed into its box takes effect when the focus leaves it.
+        rows("Period", list("mouse Tab SetFocus"), "", "period=5", {});
     }
 
     void controlsActOnEveryMeans() {
