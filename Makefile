@@ -4,7 +4,7 @@ SANITIZE ?= OFF
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build run test bench screenshot clean format
+.PHONY: deps configure build run test bench screenshot mutants clean format
 
 deps:
 	@scripts/install-deps
@@ -26,6 +26,10 @@ bench: build
 
 screenshot: build
 	@scripts/screenshot $(BUILD)
+
+# Slow (a rebuild and a suite run per mutant); not part of CI.
+mutants: deps
+	@scripts/mutants
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
