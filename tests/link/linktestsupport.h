@@ -32,7 +32,6 @@ public:
     QString txbPortText(int index) const override { return port[index]; }
     void setTxbMessage(const QString &text) override {
         txbMessage = text;
-        ++messagesShown;
         longestMessage = std::max(longestMessage, text.size());
     }
     void setLbProcessed(const QString &text) override { lbProcessed = text; }
@@ -51,7 +50,6 @@ public:
     QString lbLastDelayed;
     QString txbDelayedCt;
     qint32 processedCount = 0;
-    int messagesShown = 0;
     qsizetype longestMessage = 0;
 };
 

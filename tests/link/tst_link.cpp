@@ -1,0 +1,418 @@
+#include "linktestsupport.h"
+#include "responsestats.h"
+#include "visibletext.h"
+
+#include <QSignalSpy>
+
+#include <algorithm>
+#include <cmath>
+
+// The two links against real peers on 127.0.0.1, stepped by hand: what goes
+// on the wire, what the log and the window's fields show, and the precise
+// response statistics.
+namespace {
+
+const QByteArray kPacket = QByteArrayLiteral("0010143|IPND record");
+const QByteArray kHeartbeat = QByteArrayLiteral("\x02\x48\x03");
+const QByteArray kHeartbeatAnswer = QByteArrayLiteral("\x02\x06\x03");
+const QString kLoopback = QStringLiteral("127.0.0.1");
+const QString kResponseLine =
+    QStringLiteral("Response Time %1 milliseconds    127.0.0.1> Data Pkt Rxd");
+
+void linkRows() {
+    QTest::addColumn<int>("link");
+    QTest::newRow("link 1") << 1;
+    QTest::newRow("link 2") << 2;
+}
+
+ResponseStats statsOf(const QList<qint64> &samples) {
+    ResponseStats stats;
+    for (const qint64 sample : samples)
+        stats.add(sample);
+    return stats;
+}
+
+} // namespace
+
+class TestLink : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Link 1: connect, send, the answer, close; or the next poll closes.
+    void link1Exchange_data() {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("answered") << QByteArrayLiteral("ACK 0001");
+        QTest::newRow("no answer: the next poll closes") << QByteArray();
+    }
+
+    void link1Exchange() {
+        QFETCH(QByteArray, answer);
+        Peer peer;
+        peer.answer = answer;
+        SteppedLink t(1);
+        t.aim(kLoopback, peer.port());
+        t.pending() = QByteArrayLiteral("first"); // only the last stored packet goes
+        t.pending() = kPacket;
+        t.responseTime() = 500;
+        t.poll();
+        t.poll(); // still connecting: the packet waits, no event from inside the call
+        QCOMPARE(t.host.log.size(), 2);
+        QCOMPARE(t.responseTime(), 0);
+        QStringList expected{
+            QStringLiteral("TCP TCP Originate: Remote port <%1> Remote IP <127.0.0.1 > ")
+                .arg(peer.port()),
+            t.host.log.value(1), QStringLiteral("Event: Connected")};
+        QVERIFY(expected[1].startsWith(QStringLiteral("TCP Current: Local port <")));
+        QTRY_COMPARE(t.host.log, expected);
+
+        t.poll();
+        QVERIFY(t.pending().isEmpty());
+        QTRY_COMPARE(peer.received(), kPacket);
+        if (answer.isEmpty())
+            t.poll();
+        expected << (answer.isEmpty() ? QStringLiteral("Close Socket") : kResponseLine.arg(0));
+        QTRY_COMPARE(t.host.log, expected);
+        QCOMPARE(t.host.txbMessage, answer.isEmpty() ? QString() : shown("ACK 0001"));
+        QCOMPARE(t.host.lbProcessed, answer.isEmpty() ? QString() : QStringLiteral("1"));
+        QCOMPARE(t.socket().State(), qint16(0));
+        QTRY_COMPARE(peer.connection(0)->state(), QAbstractSocket::UnconnectedState);
+        QCoreApplication::processEvents();
+        t.poll(); // closed, nothing pending: nothing happens, the peer's close raised nothing
+        QCOMPARE(t.host.log, expected);
+    }
+
+    // Link 2: its remote end from socket row 1, one connection for many packets.
+    void link2KeepsItsConnection() {
+        Peer peer;
+        SteppedLink t(2);
+        t.aim(kLoopback, peer.port());
+        for (const QByteArray &packet : {QByteArray("<a/>"), QByteArray("<b/>")}) {
+            t.pending() = packet;
+            t.two->SetTCP2(2); // logs and connects only while not connected
+            QTRY_COMPARE(t.socket().State(), qint16(7));
+            t.poll();
+        }
+        QTRY_COMPARE(peer.received(), QByteArray("<a/><b/>"));
+        t.poll(); // nothing pending: the connection stays
+        QCOMPARE(t.socket().State(), qint16(7));
+        QCOMPARE(peer.connectionCount(), 1);
+        QCOMPARE(t.host.log.size(), 3);
+    }
+
+    void link1ServesWhenAsked() {
+        SteppedLink t(1);
+        const QString port = QString::number(unusedPort());
+        t.host.port[0] = port;
+        t.one->SetTCP(1);
+        QCOMPARE(t.host.log, QStringList{QStringLiteral("TCP Remote Server: Local port <") + port +
+                                         QStringLiteral("> Local IP <127.0.0.1 > ")});
+        t.pending() = kPacket;
+        t.poll(); // listening: the packet waits for a peer
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, port.toUShort());
+        QTRY_COMPARE(t.socket().State(), qint16(7));
+        QVERIFY(t.host.log.last().startsWith(QStringLiteral("Event: Connect request id = ")));
+        t.poll();
+        QTRY_COMPARE(client.bytesAvailable(), qint64(kPacket.size()));
+    }
+
+    // The 201st tick of 10 ms passes 2000 counted ms: one delayed packet.
+    void delayRule_data() {
+        QTest::addColumn<int>("link");
+        QTest::addColumn<int>("before");
+        QTest::addColumn<QString>("shownCount");
+        QTest::addColumn<QStringList>("log");
+        QTest::newRow("link 1 writes a leading space") << 1 << 41 << " 42" << QStringList();
+        QTest::newRow("link 2 plain digits") << 2 << 0 << "1" << QStringList();
+        QTest::newRow("link 2 reaches its top") << 2 << 32766 << "32767" << QStringList();
+        QTest::newRow("link 2 full")
+            << 2 << 32767 << "32767"
+            << QStringList{QStringLiteral("Delayed count full at 32767; later delays are not "
+                                          "counted")};
+    }
+
+    void delayRule() {
+        QFETCH(int, link);
+        QFETCH(int, before);
+        QFETCH(QString, shownCount);
+        QFETCH(QStringList, log);
+        SteppedLink t(link);
+        t.setDelayedCount(qint16(before));
+        t.responseTimer().start();
+        for (int tick = 0; tick < 200; ++tick)
+            t.tick();
+        QCOMPARE(t.responseTime(), 2000);
+        QVERIFY(t.host.lbLastDelayed.isEmpty() && t.responseTimer().isActive());
+        t.tick();
+        QCOMPARE(t.host.txbDelayedCt, shownCount);
+        QCOMPARE(t.host.lbLastDelayed, QLatin1String(FakeHost::kNowText));
+        QCOMPARE(t.responseTime(), 0);
+        QVERIFY(!t.responseTimer().isActive());
+        QCOMPARE(t.host.log, log);
+    }
+
+    // Each arrival is a response with the time counted since the send, but
+    // the three heartbeat bytes alone in one arrival on link 2.
+    void arrivals_data() {
+        QTest::addColumn<int>("link");
+        QTest::addColumn<int>("ticks");
+        QTest::addColumn<QList<QByteArray>>("arrivals");
+        QTest::addColumn<int>("countedMs"); // -1: a heartbeat
+        using L = QList<QByteArray>;
+        QTest::newRow("link 1, response") << 1 << 37 << L{"OK"} << 370;
+        QTest::newRow("link 2, response after a delay") << 2 << 201 << L{"OK"} << 0;
+        QTest::newRow("link 2, heartbeat alone") << 2 << 1 << L{kHeartbeat} << -1;
+        QTest::newRow("link 2, bytes after it") << 2 << 1 << L{kHeartbeat + "ABC"} << 10;
+        QTest::newRow("link 2, split over two arrivals")
+            << 2 << 1 << L{kHeartbeat.left(2), kHeartbeat.mid(2)} << 10;
+        QTest::newRow("link 1, heartbeat alone") << 1 << 1 << L{kHeartbeat} << 10;
+        QTest::newRow("link 1, NULs inside") << 1 << 1 << L{QByteArray("\x02OK\0\x03", 5)} << 10;
+    }
+
+    void arrivals() {
+        QFETCH(int, link);
+        QFETCH(int, ticks);
+        QFETCH(QList<QByteArray>, arrivals);
+        QFETCH(int, countedMs);
+        const bool isHeartbeat = countedMs < 0;
+        Peer peer;
+        SteppedLink t(link);
+        t.sendTo(peer, kPacket);
+        QSignalSpy measured(&t.link(), &TcpLink::responseMeasured);
+        t.responseTimer().start();
+        for (int tick = 0; tick < ticks; ++tick)
+            t.tick();
+        t.pending() = QByteArrayLiteral("waiting");
+        t.host.processedCount = 9;
+        QStringList expected;
+        for (const QByteArray &arrival : arrivals) {
+            peer.send(arrival);
+            expected << (isHeartbeat ? QStringLiteral("Rxed Heartbeat. Send back ACK")
+                                     : kResponseLine.arg(countedMs));
+            QTRY_COMPARE(t.host.log, expected);
+        }
+        const int processed = 9 + (isHeartbeat ? 0 : int(arrivals.size()));
+        QCOMPARE(t.host.lbProcessed, isHeartbeat ? QString() : QString::number(processed));
+        QCOMPARE(t.host.txbMessage,
+                 isHeartbeat ? QString() : shown("") + toVisibleText(arrivals.last()));
+        // A heartbeat leaves the counter running, a response stops it.
+        QCOMPARE(t.responseTimer().isActive(), isHeartbeat);
+        QCOMPARE(t.responseTime(), isHeartbeat ? 10 : countedMs);
+        QCOMPARE(measured.count(), isHeartbeat ? 0 : 1);
+        QCOMPARE(t.socket().State(), qint16(link == 1 ? 0 : 7)); // link 1 closes on a response
+        QTRY_COMPARE(peer.received(), isHeartbeat ? kPacket + kHeartbeatAnswer : kPacket);
+        QTRY_COMPARE(t.pending().isEmpty(), isHeartbeat); // the answer's SendComplete empties it
+    }
+
+    void shownTextIsByteForByte() {
+        QCOMPARE(toVisibleText(QByteArray("A\0B\x02\x06\x03\r\n\t\x1b\x7f caf\xe9\xff", 17)),
+                 QStringLiteral("A<NUL>B<STX><ACK><ETX><CR><LF><HT><ESC><DEL> caf\xe9\xff"));
+    }
+
+    // A peer's close: "Event: Port Closed", then listening on the address and
+    // port the connection used. A reset: a socket error, and no close after it.
+    void peerEnds_data() {
+        QTest::addColumn<int>("link");
+        QTest::addColumn<bool>("reset");
+        QTest::newRow("link 1 close") << 1 << false;
+        QTest::newRow("link 2 close") << 2 << false;
+        QTest::newRow("link 1 reset") << 1 << true;
+        QTest::newRow("link 2 reset") << 2 << true;
+    }
+
+    void peerEnds() {
+        QFETCH(int, link);
+        QFETCH(bool, reset);
+        Peer peer;
+        SteppedLink t(link);
+        t.sendTo(peer, kPacket);
+        const qint32 usedPort = t.socket().LocalPort();
+        if (reset)
+            resetConnection(peer.connection(0));
+        else
+            peer.connection(0)->disconnectFromHost();
+        const QStringList line{reset
+                                   ? QStringLiteral("Event: Socket error Connection reset by peer")
+                                   : QStringLiteral("Event: Port Closed")};
+        QTRY_COMPARE(t.host.log, line);
+        QCoreApplication::processEvents();
+        QCOMPARE(t.host.log, line);
+        QCOMPARE(t.socket().State(), qint16(reset ? 0 : 2));
+        if (!reset) {
+            QCOMPARE(t.socket().LocalPort(), usedPort);
+            QCOMPARE(t.socket().LocalIP(), kLoopback);
+            t.socket().Close();
+        }
+        t.pending() = QByteArrayLiteral("again"); // the link goes on
+        t.poll();
+        QTRY_COMPARE(t.socket().State(), qint16(7));
+        t.poll();
+        QTRY_COMPARE(peer.received(1), QByteArrayLiteral("again"));
+    }
+
+    // A refused connection drops the packet; after another failure the next
+    // poll tries again; a bad remote end is refused before any connect.
+    void connectFailures_data() {
+        QTest::addColumn<int>("link");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("port"); // empty: a peer that resets at once
+        QTest::addColumn<QString>("logLine");
+        QTest::addColumn<bool>("dropped");
+        const QString unused = QString::number(unusedPort());
+        const auto row = [](const char *name, int link, const QString &address, const QString &port,
+                            const char *line, bool dropped) {
+            QTest::newRow(name) << link << address << port << QString::fromLatin1(line) << dropped;
+        };
+        const QString noHost = QStringLiteral("no such host!");
+        row("link 1, refused", 1, kLoopback, unused, "Event: Socket error Connection refused",
+            true);
+        row("link 2, refused", 2, kLoopback, unused, "Event: Socket error Connection refused",
+            true);
+        row("link 1, host not found", 1, noHost, unused, "Event: Socket error Host not found",
+            false);
+        row("link 2, reset at once", 2, kLoopback, {},
+            "Event: Socket error Connection reset by peer", false);
+        row("link 1, port 65536", 1, kLoopback, QStringLiteral("65536"), "Unable to set socket",
+            false);
+        row("link 2, empty address", 2, QString(), unused, "Unable to set socket", false);
+        row("link 2, port not a number", 2, kLoopback, QStringLiteral("abc"),
+            "Unable to set socket", false);
+    }
+
+    void connectFailures() {
+        QFETCH(int, link);
+        QFETCH(QString, address);
+        QFETCH(QString, port);
+        QFETCH(QString, logLine);
+        QFETCH(bool, dropped);
+        Peer peer;
+        peer.onConnect = Peer::OnConnect::Reset;
+        SteppedLink t(link);
+        t.aim(address, port.isEmpty() ? peer.portText() : port);
+        t.pending() = kPacket;
+        t.poll();
+        QTRY_COMPARE(t.host.log.last(), logLine);
+        QCOMPARE(t.pending().isEmpty(), dropped);
+        QCOMPARE(t.socket().State(), qint16(0));
+        QCoreApplication::processEvents();
+        QCOMPARE(peer.connectionCount(), port.isEmpty() ? 1 : 0); // nothing tried by itself
+        t.host.log.clear();
+        t.poll(); // tries again unless the packet was dropped
+        QCOMPARE(t.host.log.isEmpty(), dropped);
+    }
+
+    // The close button closes without a log line or a later event.
+    void closeButton() {
+        Peer peer;
+        SteppedLink t(1);
+        t.sendTo(peer, kPacket);
+        t.one->closeSocketIfOpen();
+        QCOMPARE(t.socket().State(), qint16(0));
+        QTRY_COMPARE(peer.connection(0)->state(), QAbstractSocket::UnconnectedState);
+        QCoreApplication::processEvents();
+        QVERIFY(t.host.log.isEmpty());
+    }
+
+    // A peer that floods is read and shown in bounded pieces; the link goes on.
+    void floodIsShownInBoundedPieces() {
+        constexpr qint64 kFloodBytes = 50 * 1024 * 1024;
+        constexpr qsizetype kStampLength = 20; // "yyyy-MM-dd hh:mm:ss "
+        Peer peer;
+        SteppedLink t(2);
+        t.sendTo(peer, kPacket);
+        qint64 shownBytes = 0;
+        connect(&t.socket(), &SocketControl::dataArrivalEvent, this,
+                [&] { shownBytes += t.host.txbMessage.size() - kStampLength; });
+        peer.flood(kFloodBytes);
+        QTRY_COMPARE_WITH_TIMEOUT(shownBytes, kFloodBytes, 50000);
+        QVERIFY(t.host.longestMessage <= kStampLength + SocketControl::kMaxArrivalBytes);
+        t.pending() = QByteArrayLiteral("next");
+        t.poll();
+        QTRY_COMPARE(peer.received(), kPacket + "next");
+    }
+
+    void sendDataStopsQueueingForAPeerThatDoesNotRead() {
+        Peer peer;
+        peer.onConnect = Peer::OnConnect::NeverRead;
+        SteppedLink t(2);
+        t.aim(kLoopback, peer.port());
+        t.pending() = kPacket;
+        t.poll();
+        QTRY_COMPARE(t.socket().State(), qint16(7));
+        const QByteArray chunk(SocketControl::kMaxQueuedSendBytes / 2, 'x');
+        int accepted = 0;
+        while (accepted < 200 && t.socket().SendData(chunk)) {
+            ++accepted;
+            QCoreApplication::processEvents();
+        }
+        QVERIFY(accepted < 200);
+        QCOMPARE(t.socket().State(), qint16(7));
+    }
+
+    // With the links' own timers against a peer that holds its answer back:
+    // lower bounds only; timing figures belong to the benchmarks.
+    void realTimersMeasureEachResponse_data() { linkRows(); }
+
+    void realTimersMeasureEachResponse() {
+        QFETCH(int, link);
+        constexpr int kAnswerDelayMs = 60;
+        Peer peer;
+        peer.answer = QByteArrayLiteral("ACK");
+        peer.answerDelayMs = kAnswerDelayMs;
+        SteppedLink t(link, true);
+        QCOMPARE(t.responseTimer().timerType(), Qt::PreciseTimer);
+        t.aim(kLoopback, peer.port());
+        QSignalSpy measured(&t.link(), &TcpLink::responseMeasured);
+        for (int packet = 1; packet <= 2; ++packet) {
+            t.pending() = kPacket;
+            QTRY_COMPARE_WITH_TIMEOUT(measured.count(), packet, 5000);
+            const qint64 usec = measured.last().at(0).toLongLong();
+            QVERIFY2(usec * 1000 >= peer.lastHoldNs, qPrintable(QString::number(usec)));
+        }
+        QCOMPARE(t.link().responseStats().count(), qint64(2));
+        QCOMPARE(peer.connectionCount(), link == 1 ? 2 : 1);
+        if (t.one)
+            QCOMPARE(t.one->connectStats().count(), qint64(2));
+    }
+
+    // Percentiles within 1% of the exact nearest rank; count, min, max exact.
+    void responseStatistics_data() {
+        QTest::addColumn<QList<qint64>>("samples");
+        QList<qint64> microseconds, wide;
+        for (int i = 1; i <= 100; ++i)
+            microseconds << i;
+        for (int i = 0; i < 900; ++i)
+            wide << qint64(std::pow(1.025, i));
+        QTest::newRow("1 to 100 us") << microseconds;
+        QTest::newRow("1 us to an hour") << wide;
+        QTest::newRow("unsorted") << QList<qint64>{900, 5, 70000, 130, 129, 128, 127, 2'000'000};
+    }
+
+    void responseStatistics() {
+        QFETCH(QList<qint64>, samples);
+        const ResponseStats stats = statsOf(samples);
+        ResponseStats merged = statsOf(samples.mid(0, 3));
+        merged.merge(statsOf(samples.mid(3)));
+        std::sort(samples.begin(), samples.end());
+        QCOMPARE((QList<qint64>{stats.count(), stats.minUs(), stats.maxUs()}),
+                 (QList<qint64>{samples.size(), samples.first(), samples.last()}));
+        for (const double p : {1.0, 50.0, 95.0, 99.9}) {
+            const qint64 exact = samples.at(qint64(std::ceil(p * samples.size() / 100.0)) - 1);
+            QVERIFY2(
+                std::abs(double(stats.percentileUs(p) - exact)) <= 0.01 * double(exact),
+                qPrintable(
+                    QStringLiteral("p%1: %2 for %3").arg(p).arg(stats.percentileUs(p)).arg(exact)));
+            QCOMPARE(merged.percentileUs(p), stats.percentileUs(p));
+        }
+    }
+
+    void statusText() {
+        QCOMPARE(statsOf({}).summary(QStringLiteral("Type 4")),
+                 QStringLiteral("Type 4: 0 responses"));
+        QCOMPARE(statsOf({12000, 12000, 12000, 12000, 40100}).summary(QStringLiteral("Type 5")),
+                 QStringLiteral("Type 5: 5 responses, median 12.0 ms, p95 40.1 ms, max 40.1 ms"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLink)
+#include "tst_link.moc"
