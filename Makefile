@@ -3,8 +3,10 @@ BUILD ?= build
 SANITIZE ?= OFF
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+BUILD_FUZZ ?= build-fuzz
+SECONDS ?= 60
 
-.PHONY: deps configure build run test bench screenshot mutants clean format
+.PHONY: deps configure build run test bench fuzz soak screenshot mutants clean format
 
 deps:
 	@scripts/install-deps
@@ -23,6 +25,13 @@ test: build
 
 bench: build
 	@scripts/run-benchmarks $(BUILD)
+
+# Each fuzz target for SECONDS, in a clang build of its own.
+fuzz: deps
+	@scripts/run-fuzz $(BUILD_FUZZ) $(SECONDS) $(CMAKE_FLAGS)
+
+soak: build
+	@scripts/run-soak $(BUILD)
 
 screenshot: build
 	@scripts/screenshot $(BUILD)

@@ -6,11 +6,36 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
+
+#include <sys/resource.h>
 
 namespace {
 
 constexpr int kUsageError = 2;
+// Descriptors kept back from connections: the listeners, the connections
+// waiting in their queues, standard streams and Qt's own.
+constexpr rlim_t kReservedDescriptors = 320;
+
+// Every connection is a descriptor: takes all the system allows, and keeps
+// the connection cap below that, so that accepting never runs out.
+ReceiverOptions fittedToDescriptors(ReceiverOptions options) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return options;
+    if (limit.rlim_cur < limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    const rlim_t room = limit.rlim_cur > 2 * kReservedDescriptors
+                            ? limit.rlim_cur - kReservedDescriptors
+                            : limit.rlim_cur / 2;
+    options.maxConnections = int(std::min<rlim_t>(rlim_t(options.maxConnections), room));
+    return options;
+}
 
 // Line-buffered: a pipe sees each line at once.
 void writeLine(FILE *stream, const QString &line) {
@@ -38,7 +63,7 @@ QString listeningText(const Receiver &receiver) {
 }
 
 int run(const ReceiverOptions &options) {
-    Receiver receiver(options);
+    Receiver receiver(fittedToDescriptors(options));
     if (!options.quiet)
         QObject::connect(&receiver, &Receiver::lineReady,
                          [](const QString &line) { writeLine(stdout, line); });

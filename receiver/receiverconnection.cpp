@@ -6,6 +6,8 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 
+#include <sys/socket.h>
+
 namespace {
 
 // Bounds what Qt reads ahead of us on one connection.
@@ -124,8 +126,24 @@ void ReceiverConnection::handle(const StreamEvent &event) {
     report(text);
     const bool complete =
         event.kind == StreamEvent::Kind::Frame || event.kind == StreamEvent::Kind::Document;
-    if (complete && event.ok && !m_context.options.noReply)
+    if (complete && event.ok && m_context.options.resetConnections)
+        resetConnection();
+    else if (complete && event.ok && !m_context.options.noReply)
         queueReply();
+}
+
+void ReceiverConnection::resetConnection() {
+    if (m_ended)
+        return;
+    report(QStringLiteral("connection reset instead of a reply"));
+    // With a linger time of zero, closing sends a reset rather than an orderly end.
+    const linger noLinger{1, 0};
+    setsockopt(int(m_socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &noLinger,
+               sizeof noLinger);
+    ++m_context.stats.connectionsDropped;
+    dropQueuedReplies();
+    end();
+    m_socket->abort();
 }
 
 void ReceiverConnection::queueReply() {

@@ -47,6 +47,7 @@ private:
     void handleHeartbeatAnswer();
     void reportFinished();
     void queueReply();
+    void resetConnection();
     void sendReply();
     void dropQueuedReplies();
     void updateHeartbeats();

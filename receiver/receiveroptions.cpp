@@ -38,6 +38,9 @@ struct Options {
     QCommandLineOption closeAfterReply{
         QStringLiteral("close-after-reply"),
         QStringLiteral("Close a Type 4 connection once its reply has gone.")};
+    QCommandLineOption reset{QStringLiteral("reset"),
+                             QStringLiteral("Reset each connection with a TCP reset where its "
+                                            "first reply would go.")};
     QCommandLineOption duration{QStringLiteral("duration"),
                                 QStringLiteral("Stop after SECONDS (default: run until "
                                                "interrupted)."),
@@ -45,8 +48,8 @@ struct Options {
     QCommandLineOption quiet{QStringLiteral("quiet"), QStringLiteral("Print only the summary.")};
 
     QList<QCommandLineOption> all() const {
-        return {listen,    type4Port, type5Port,       delay,    noReply, reply,
-                heartbeat, refuse,    closeAfterReply, duration, quiet};
+        return {listen,    type4Port, type5Port,       delay, noReply,  reply,
+                heartbeat, refuse,    closeAfterReply, reset, duration, quiet};
     }
 };
 
@@ -86,6 +89,7 @@ public:
         readReply(o.reply);
         m_options.noReply = m_parser.isSet(o.noReply);
         m_options.closeAfterReply = m_parser.isSet(o.closeAfterReply);
+        m_options.resetConnections = m_parser.isSet(o.reset);
         m_options.quiet = m_parser.isSet(o.quiet);
         return m_error;
     }

@@ -17,6 +17,7 @@ struct ReceiverOptions {
     bool noReply = false;
     QByteArray reply = QByteArrayLiteral("ACK");
     bool closeAfterReply = false;     // Type 4 connections only
+    bool resetConnections = false;    // a TCP reset where the reply would go
     int heartbeatIntervalMs = 30'000; // 0: no heartbeats
     int heartbeatAnswerTimeoutMs = 2'000;
     int durationMs = 0; // 0: until SIGINT or SIGTERM
@@ -25,7 +26,7 @@ struct ReceiverOptions {
     // What a peer can make the receiver hold or keep.
     qsizetype maxFrameBodyChars = 1024 * 1024;
     qsizetype maxDocumentBytes = 4 * 1024 * 1024;
-    int maxConnections = 1024;
+    int maxConnections = 4096; // talvrecv lowers it to fit its descriptor limit
     int type4IdleTimeoutMs = 30'000;
     int type5IdleTimeoutMs = 600'000;
     int idleSweepIntervalMs = 1'000;

@@ -4,7 +4,42 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
+
+// A plain socket, so that a reset can be told from an orderly end.
+struct RawClient {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+
+    explicit RawClient(quint16 port) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+    }
+    ~RawClient() { close(fd); }
+
+    // ECONNRESET after a reset, 0 after an orderly end, -1 while neither
+    // came; the system reports a reset once, so the first answer is kept.
+    int end() {
+        char byte;
+        const ssize_t n = m_end < 0 ? recv(fd, &byte, 1, MSG_DONTWAIT) : 1;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            m_end = errno;
+        else if (n == 0)
+            m_end = 0;
+        return m_end;
+    }
+
+private:
+    int m_end = -1;
+};
 
 constexpr int kFloodTimeoutMs = 30'000;
 constexpr qint64 kFloodBytes = 100LL * 1024 * 1024;
@@ -232,6 +267,28 @@ private slots:
                                             "connection closed after 100 ms idle"})));
         QCOMPARE(receiver.stats().connectionsDropped, 1);
         QVERIFY(!type5.isClosed());
+    }
+
+    void resetWhereTheReplyWouldGo_data() {
+        QTest::addColumn<bool>("type5");
+        QTest::newRow("frame") << false;
+        QTest::newRow("document") << true;
+    }
+
+    void resetWhereTheReplyWouldGo() {
+        QFETCH(bool, type5);
+        ReceiverOptions options = testOptions();
+        options.resetConnections = true;
+        TestReceiver receiver(options);
+        QVERIFY(receiver.start());
+        RawClient client(type5 ? receiver.type5Port() : receiver.type4Port());
+        const QByteArray packet = type5 ? cannedAmlDocument() : standardFrame();
+        QCOMPARE(send(client.fd, packet.constData(), size_t(packet.size()), 0), packet.size());
+        QTRY_COMPARE(client.end(), ECONNRESET);
+        QVERIFY(
+            receiver.lines.last().endsWith(QLatin1String("connection reset instead of a reply")));
+        QCOMPARE(receiver.stats().repliesSent, 0);
+        QCOMPARE(receiver.stats().connectionsDropped, 1);
     }
 
     void summaryCountsEverything() {

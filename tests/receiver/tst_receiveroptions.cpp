@@ -90,6 +90,11 @@ private slots:
         else
             QVERIFY(line.helpText.contains(text));
     }
+
+    void resetOption() {
+        QVERIFY(!parseReceiverCommandLine(argv("")).options.resetConnections);
+        QVERIFY(parseReceiverCommandLine(argv("--reset")).options.resetConnections);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestReceiverOptions)
