@@ -1,6 +1,6 @@
 // The window, offscreen, against talvrecv running as a separate process:
 // every frame and document the window sends is one talvrecv reports valid,
-// and the window shows what talvrecv's answers, delays and refusals mean.
+// and the window shows what talvrecv's answers, heartbeats and delays mean.
 #include "talvrecvprocess.h"
 #include "windowfixture.h"
 
@@ -45,10 +45,6 @@ struct EndToEnd : WindowFixture {
         w().lbIPNDfile_Click();
         setPeriod(period);
         w().RunControl_Click();
-    }
-    void sendType5() {
-        w().optRecType[1]->click();
-        QTest::mouseClick(w().cmdSend5, Qt::LeftButton);
     }
     // Link 1's send poll, stepped by hand: a tick of the real 100 ms poll
     // closes a link still waiting for its answer, which would make these
@@ -102,10 +98,8 @@ private slots:
     void cannedButtons_data() {
         QTest::addColumn<int>("shape"); // -1: "MOLI Data" off
         QTest::newRow("MOLI Data off") << -1;
-        const char *shapes[] = {"Point",   "Circular",  "Circular Arc",
-                                "Polygon", "Ellipsoid", "None"};
-        for (int shape = 0; shape < 6; ++shape)
-            QTest::newRow(shapes[shape]) << shape;
+        QTest::newRow("Polygon") << 3;
+        QTest::newRow("None") << 5;
     }
 
     // Each button in turn, each press answered before the next.
@@ -136,27 +130,15 @@ private slots:
         f.finish(sent, 0);
     }
 
-    void dataFileCycle_data() {
-        QTest::addColumn<bool>("row1");
-        QTest::addColumn<int>("period");
-        QTest::addColumn<int>("ticks");
-        // Period 1: every tick after the first is a boundary.
-        QTest::newRow("row 0, period 1: four boundaries") << false << 1 << 5;
-        // Both rows, period 2: each record goes to row 0 at a boundary and to row 1
-        // (talvrecv's Type 5 port) on link 1 one tick later.
-        QTest::newRow("both rows, period 2: two records twice") << true << 2 << 6;
-    }
-
+    // Both rows, period 2: each record goes to row 0 at a boundary and to row 1
+    // (talvrecv's Type 5 port) on link 1 one tick later.
     void dataFileCycle() {
-        QFETCH(bool, row1);
-        QFETCH(int, period);
-        QFETCH(int, ticks);
         EndToEnd f;
         QVERIFY(f.listening);
-        f.w().chkEnable[1]->setChecked(row1);
-        f.startCycle(period);
+        f.w().chkEnable[1]->setChecked(true);
+        f.startCycle(2);
         QVERIFY(f.w().ipndDataFile().isOpen());
-        for (int tick = 0; tick < ticks; ++tick) {
+        for (int tick = 0; tick < 6; ++tick) {
             f.w().Timer1_Timer();
             QVERIFY(f.link1Delivers());
         }
@@ -165,7 +147,7 @@ private slots:
         QVERIFY(f.waitVerdicts(bodies.size()));
         QStringList expected;
         for (int i = 0; i < bodies.size(); ++i) {
-            const bool toRow1 = row1 && i % 2 == 1; // the record row 0 had, again
+            const bool toRow1 = i % 2 == 1; // the record row 0 had, again
             if (toRow1)
                 QCOMPARE(bodies[i], bodies[i - 1]);
             expected << QStringLiteral("T4%1 term %2 len %3 type %4 fields OK")
@@ -182,40 +164,33 @@ private slots:
         f.finish(int(bodies.size()), 0);
     }
 
-    // The canned document, then samples/aml.xml, on one lasting connection.
-    void amlDocuments() {
-        EndToEnd f;
+    // The canned document, then samples/aml.xml, on one lasting connection that
+    // talvrecv also sends heartbeats on.
+    void amlDocumentsAndHeartbeats() {
+        EndToEnd f({QStringLiteral("--heartbeat"), QStringLiteral("1")});
         QVERIFY(f.listening);
-        f.sendType5();
+        f.w().optRecType[1]->click();
+        QTest::mouseClick(f.w().cmdSend5, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(f.w().lbProcessed->text(), QStringLiteral("1"), kWaitMs);
         f.dialog->answer = sample("aml.xml");
         QTest::keyClick(f.w().txbFileName, Qt::Key_Space);
         QCOMPARE(f.logLines().last(), QStringLiteral("End of File"));
         QTest::mouseClick(f.w().cmdSend5, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(f.w().lbProcessed->text(), QStringLiteral("2"), kWaitMs);
-        QVERIFY(f.w().txbMessage->toPlainText().endsWith(QStringLiteral(" ACK")));
-        QVERIFY(f.waitVerdicts(2));
-        static const QRegularExpression valid(
-            QStringLiteral("^T5 document \\d+ lines \\d+ bytes OK$"));
-        const QStringList verdicts = f.verdicts();
-        QCOMPARE(verdicts.filter(valid).size(), 2);
-        QVERIFY2(verdicts[0].endsWith(
-                     QStringLiteral(" lines %1 bytes OK").arg(cannedAmlDocument().size())),
-                 qPrintable(verdicts[0]));
-        QCOMPARE(f.receiver.lines()[1].peerPort, f.receiver.lines()[0].peerPort);
-        f.finish(0, 2);
-    }
-
-    void heartbeatsAnswered() {
-        EndToEnd f({QStringLiteral("--heartbeat"), QStringLiteral("1")});
-        QVERIFY(f.listening);
-        f.sendType5();
         static const QRegularExpression answered(QStringLiteral("^T5 heartbeat answered in "));
         QTRY_VERIFY_WITH_TIMEOUT(!f.verdicts().filter(answered).isEmpty(), kWaitMs);
         QVERIFY(f.logLines().contains(QStringLiteral("Rxed Heartbeat. Send back ACK")));
-        QCOMPARE(f.receiver.lines().first().peerPort, f.receiver.lines().last().peerPort);
-        QCOMPARE(f.w().lbProcessed->text(), QStringLiteral("1")); // the document's answer only
-        f.finish(0, 1);
+        static const QRegularExpression valid(
+            QStringLiteral("^T5 document \\d+ lines \\d+ bytes OK$"));
+        const QStringList documents = f.verdicts().filter(valid);
+        QCOMPARE(documents.size(), 2);
+        QVERIFY2(documents[0].endsWith(
+                     QStringLiteral(" lines %1 bytes OK").arg(cannedAmlDocument().size())),
+                 qPrintable(documents[0]));
+        for (const TalvrecvProcess::Line &line : f.receiver.lines())
+            QCOMPARE(line.peerPort, f.receiver.lines().first().peerPort);
+        QCOMPARE(f.w().lbProcessed->text(), QStringLiteral("2")); // the documents' answers only
+        f.finish(0, 2);
         QVERIFY(f.receiver.output().contains(QLatin1String(", not answered 0, ")));
     }
 
@@ -227,38 +202,18 @@ private slots:
         f.startCycle(1);
         f.w().Timer1_Timer();
         f.w().Timer1_Timer();
-        QCOMPARE(f.sentBodies().size(), 1);
         QVERIFY(f.link1Reaches(SocketState::Connected));
         f.w().frmTCP1().SendTCPPacket();
         QVERIFY(f.waitVerdicts(1));
         f.w().frmTCP1().SendTCPPacket();
         QCOMPARE(f.logLines().last(), QStringLiteral("Close Socket"));
-        QCOMPARE(f.w().lbLastDelayed->text(), QStringLiteral("No Delayed packets"));
         QTRY_COMPARE_WITH_TIMEOUT(f.w().txbDelayedCt->text(), QStringLiteral(" 1"), kWaitMs);
         QCOMPARE(f.w().lbLastDelayed->text(), QStringLiteral("2024-03-05 09:07:03"));
         QCOMPARE(f.w().lbProcessed->text(), QString());
         QVERIFY(f.waitVerdicts(2));
-        QVERIFY(f.verdicts().first().endsWith(QLatin1String(" OK")));
         QCOMPARE(f.verdicts().last(),
                  QStringLiteral("T4 reply not sent, the connection closed before the delay ended"));
         f.finish(1, 0);
-    }
-
-    void refusedConnectionDropsThePacket() {
-        const quint16 port = unusedPort();
-        EndToEnd f({QStringLiteral("--refuse"), QStringLiteral("type4")}, port);
-        QVERIFY(f.listening);
-        QCOMPARE(f.receiver.type4Port(), quint16(0));
-        QTest::mouseClick(f.w().cmdStandard, Qt::LeftButton);
-        QVERIFY(!f.w().frmTCP1().gPendingType4Packet.isEmpty());
-        f.w().frmTCP1().SendTCPPacket();
-        const QString refused = QStringLiteral("Event: Socket error Connection refused");
-        QTRY_VERIFY_WITH_TIMEOUT(f.logLines().contains(refused), kWaitMs);
-        QCOMPARE(f.logLines().last(), refused);
-        QVERIFY(f.w().frmTCP1().gPendingType4Packet.isEmpty());
-        QCOMPARE(f.w().frmTCP1().wskMessage().socketState(), SocketState::Closed);
-        QCOMPARE(f.w().lbProcessed->text(), QString());
-        f.finish(0, 0);
     }
 };
 
