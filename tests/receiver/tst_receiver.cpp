@@ -1,8 +1,17 @@
+// The receiver as its peers and its operator see it: what each stream of bytes
+// is judged to be, the lines and the summary, the command line, the sockets on
+// 127.0.0.1 under well-behaved and hostile peers, and the talvrecv program itself.
+#include "receiverlines.h"
+#include "receiveroptions.h"
+#include "receiverstats.h"
 #include "receivertestsupport.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTextStream>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -10,7 +19,79 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+using Action = ReceiverCommandLine::Action;
+
 namespace {
+
+// Feeds data in pieces of the given size (0: all at once), then ends the
+// connection; returns each event as its line text.
+QStringList run(ConnectionStream &stream, const QByteArray &data, qsizetype piece) {
+    QList<StreamEvent> events;
+    const qsizetype step = piece > 0 ? piece : qMax<qsizetype>(data.size(), 1);
+    for (qsizetype at = 0; at < data.size(); at += step)
+        events += stream.feed(QByteArrayView(data).sliced(at, qMin(step, data.size() - at)));
+    events += stream.finish();
+    QStringList texts;
+    for (const StreamEvent &event : events)
+        texts << describeEvent(event);
+    return texts;
+}
+
+// "term 999 len <the frame's length field> <rest>"
+QString frameLine(const QByteArray &frame, const char *rest) {
+    return QStringLiteral("term 999 len %1 %2")
+        .arg(QString::fromLatin1(frame.sliced(3, 4)), QString::fromLatin1(rest));
+}
+
+void row(const char *name, const QByteArray &wire, const QStringList &lines,
+         StreamKind kind = StreamKind::Type4) {
+    QTest::newRow(name) << wire << lines << kind;
+}
+
+void row(const char *name, const QByteArray &wire, const char *line) {
+    row(name, wire, QStringList{QString::fromLatin1(line)},
+        wire.startsWith('<') ? StreamKind::Type5 : StreamKind::Type4);
+}
+
+StreamEvent makeEvent(StreamEvent::Kind kind, bool ok, const QString &reason = {}) {
+    StreamEvent e;
+    e.kind = kind;
+    e.ok = ok;
+    e.reason = reason;
+    return e;
+}
+
+// The program name, then the words of line.
+QStringList argv(const char *line) {
+    return QStringList{QStringLiteral("talvrecv")} +
+           QString::fromLatin1(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+// Every setting the command line reaches, in one line: address, ports,
+// delay, no-reply, reply, heartbeat interval and answer timeout, refusals,
+// close-after-reply, duration, quiet, reset.
+QString settings(const ReceiverOptions &o) {
+    QString text;
+    QTextStream(&text) << o.listenAddress.toString() << ' ' << o.type4Port << ' ' << o.type5Port
+                       << ' ' << o.delayMs << ' ' << o.noReply << ' '
+                       << QString::fromLatin1(o.reply) << ' ' << o.heartbeatIntervalMs << ' '
+                       << o.heartbeatAnswerTimeoutMs << ' ' << o.refuseType4 << ' ' << o.refuseType5
+                       << ' ' << o.closeAfterReply << ' ' << o.durationMs << ' ' << o.quiet << ' '
+                       << o.resetConnections;
+    return text;
+}
+
+void optionRow(const char *name, const QStringList &arguments, Action action, const char *text) {
+    QTest::newRow(name) << arguments << action << QString::fromLatin1(text);
+}
+
+void badValue(const char *option, const char *value) {
+    QTest::addRow("--%s %s", option, value)
+        << (argv("") << QStringLiteral("--") + QLatin1String(option) << QString::fromLatin1(value))
+        << Action::UsageError
+        << QStringLiteral("bad value \"%1\" for --%2")
+               .arg(QLatin1String(value), QLatin1String(option));
+}
 
 // A plain socket, so that a reset can be told from an orderly end.
 struct RawClient {
@@ -60,12 +141,151 @@ ReceiverOptions withHeartbeats(int intervalMs = 60'000) {
 
 enum ReplyCase { NoReply = 1, CloseAfterReply = 2, HangUp = 4, OnType5Port = 8 };
 
+constexpr int kRunTimeoutMs = 20'000;
+
+QStringList words(const char *line) {
+    return QString::fromLatin1(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+// talvrecv on ports of its own choosing; collects what it prints.
+class Talvrecv {
+public:
+    explicit Talvrecv(const QStringList &arguments) {
+        QObject::connect(&process, &QProcess::readyReadStandardOutput, &process,
+                         [this] { out += process.readAllStandardOutput(); });
+        process.start(QStringLiteral(TALVRECV_PATH),
+                      words("--type4-port 0 --type5-port 0") + arguments);
+    }
+
+    // The Type 4 port, once the listening line is out; 0 before.
+    quint16 type4Port() const {
+        static const QRegularExpression listening(
+            QStringLiteral("^talvrecv listening: Type 4 on 127\\.0\\.0\\.1 port (\\d+), Type 5 "
+                           "on 127\\.0\\.0\\.1 port \\d+$"),
+            QRegularExpression::MultilineOption);
+        return quint16(listening.match(QString::fromLocal8Bit(out)).captured(1).toUInt());
+    }
+
+    bool finished() const { return process.state() == QProcess::NotRunning; }
+
+    QProcess process;
+    QByteArray out;
+};
+
 } // namespace
 
-class TestReceiverSockets : public QObject {
+class ReceiverTests : public QObject {
     Q_OBJECT
 
 private slots:
+    // Each stream is fed a byte at a time (lines in wire order), whole, and in
+    // pieces of 7 and 100.
+    void stream_data() {
+        QTest::addColumn<QByteArray>("wire");
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<StreamKind>("kind");
+        const QByteArray standard = standardFrame();
+        const QByteArray point = pointFrame();
+        const QByteArray doc = cannedAmlDocument();
+        const QByteArray answer = heartbeatAnswerBytes();
+        const QString docOk = QStringLiteral("document 116 lines %1 bytes OK").arg(doc.size());
+        const QString hb = QStringLiteral("heartbeat answer");
+        row("frames back to back", standard + point + standard,
+            {kStandardOk, frameLine(point, "type 4 fields 52+46 OK"), kStandardOk});
+        row("documents back to back", doc + doc + doc, QStringList(3, docOk), StreamKind::Type5);
+        row("answers around documents", answer + answer + doc + answer + doc + answer,
+            {hb, hb, docOk, hb, docOk, hb}, StreamKind::Type5);
+        row("answer inside a document", doc.first(300) + answer + doc.sliced(300), {hb, docOk},
+            StreamKind::Type5);
+        row("length one too many", "999" + type4LengthField(308) + standard.sliced(7),
+            "incomplete frame 314 bytes INVALID: length 308, but the body has 307 characters");
+        row("field missing", shortFrame(),
+            "term 999 len 0305 type 3 fields 51 INVALID: type 3 with 51 fields, expected 52");
+        // Nothing marks where the next frame starts: the stream takes nothing more.
+        row("garbage, then a frame", frameCannedRecord("99", "|A|B", false) + standard,
+            "garbage INVALID: no length of at least 4 digits, type digit and \"|\" after the "
+            "terminal ID");
+        row("announces more than the limit", "99910485773|" + standard,
+            "term 999 len 1048577 INVALID: frame too long, the limit is 1048576 characters");
+        row("document cut short", doc.first(500),
+            "incomplete document 500 bytes INVALID: connection ended before </CLI_Data>");
+    }
+
+    void stream() {
+        QFETCH(QByteArray, wire);
+        QFETCH(QStringList, lines);
+        QFETCH(StreamKind, kind);
+        for (const qsizetype piece : {1, 0, 7, 100}) {
+            ConnectionStream stream;
+            QStringList got = run(stream, wire, piece);
+            QCOMPARE(stream.kind(), kind);
+            if (piece != 1) { // answers in a read are reported ahead of what else it ends
+                got.sort();
+                lines.sort();
+            }
+            QCOMPARE(got, lines);
+        }
+    }
+
+    // Data can carry "%1"; it must come out as it went in.
+    void placeMarkersInDataStayPut() {
+        StreamEvent e = makeEvent(StreamEvent::Kind::Frame, false, QStringLiteral("field %1 %2"));
+        e.frame.terminalId = "%1%";
+        e.frame.body = "3";
+        QCOMPARE(describeEvent(e),
+                 QStringLiteral("term %1% len 0000 type 3 fields 0 INVALID: field %1 %2"));
+    }
+
+    // A peer that makes up reasons cannot grow the table without end.
+    void reasonsAreCapped() {
+        ReceiverStats stats;
+        for (int i = 0; i < 3 * ReceiverStats::kMaxReasons; ++i)
+            stats.count(makeEvent(StreamEvent::Kind::Garbage, false, QString::number(i)));
+        QCOMPARE(stats.invalidReasons.size(), ReceiverStats::kMaxReasons + 1);
+        QCOMPARE(stats.invalidReasons.value(QStringLiteral("T4 (other reasons)")),
+                 2 * ReceiverStats::kMaxReasons);
+        QCOMPARE(stats.framesInvalid(), 3 * ReceiverStats::kMaxReasons);
+    }
+
+    // text: the settings a run gets, what the help contains, or the usage error.
+    void parse_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<Action>("action");
+        QTest::addColumn<QString>("text");
+        optionRow("defaults", argv(""), Action::Run,
+                  "127.0.0.1 7005 7018 0 0 ACK 30000 2000 0 0 0 0 0 0");
+        optionRow(
+            "every option",
+            argv("--listen ::1 --type4-port 0 --type5-port 65535 --delay 250 --no-reply --reply "
+                 "OK\xe9 --heartbeat 0.5 --refuse type5 --refuse type4 --close-after-reply "
+                 "--duration 2 --quiet --reset"),
+            Action::Run, "::1 0 65535 250 1 OK\xe9 500 2000 1 1 1 2000 1 1");
+        optionRow("heartbeat 0 turns it off", argv("--heartbeat 0"), Action::Run,
+                  "127.0.0.1 7005 7018 0 0 ACK 0 2000 0 0 0 0 0 0");
+        optionRow("--help", argv("--help"), Action::Help, "--close-after-reply");
+        optionRow("unknown option", argv("--bogus"), Action::UsageError, "Unknown option 'bogus'.");
+        optionRow("missing value", argv("--delay"), Action::UsageError,
+                  "Missing value after '--delay'.");
+        badValue("type4-port", "65536");
+        badValue("delay", "-5");
+        badValue("heartbeat", "often");
+        badValue("refuse", "type6");
+    }
+
+    void parse() {
+        QFETCH(QStringList, arguments);
+        QFETCH(Action, action);
+        QFETCH(QString, text);
+        const ReceiverCommandLine line = parseReceiverCommandLine(arguments);
+        QCOMPARE(line.action, action);
+        if (action == Action::Run)
+            QCOMPARE(settings(line.options), text);
+        else if (action == Action::UsageError)
+            QCOMPARE(line.error, text);
+        else
+            QVERIFY(line.helpText.contains(text));
+    }
+
     // Each row sends standard frames; every one is valid.
     void replies_data() {
         QTest::addColumn<int>("delayMs");
@@ -115,14 +335,27 @@ private slots:
             QVERIFY(!connection->heartbeatsRunning()); // a frame stream owes no answers
     }
 
-    void refusedPortIsNotListening_data() {
-        QTest::addColumn<bool>("refuseType4");
-        QTest::newRow("type4") << true;
-        QTest::newRow("type5") << false;
+    // A frame that comes while an earlier reply is still held waits its own delay.
+    void eachReplyWaitsItsOwnDelay() {
+        ReceiverOptions options = testOptions();
+        options.delayMs = 300;
+        TestReceiver receiver(options);
+        QVERIFY(receiver.start());
+        Client client(receiver.type4Port());
+        client.socket.write(standardFrame());
+        QTRY_COMPARE(receiver.lines.size(), 1);
+        QElapsedTimer second;
+        QTimer::singleShot(100, &client, [&] {
+            client.socket.write(standardFrame());
+            second.start();
+        });
+        QTRY_COMPARE(client.data, QByteArray("ACKACK"));
+        QVERIFY2(second.elapsed() >= options.delayMs,
+                 qPrintable(QString::number(second.elapsed())));
     }
 
     void refusedPortIsNotListening() {
-        QFETCH(bool, refuseType4);
+        const bool refuseType4 = true;
         ReceiverOptions options = testOptions();
         const quint16 refused = unusedPort();
         (refuseType4 ? options.type4Port : options.type5Port) = refused;
@@ -269,14 +502,9 @@ private slots:
         QVERIFY(!type5.isClosed());
     }
 
-    void resetWhereTheReplyWouldGo_data() {
-        QTest::addColumn<bool>("type5");
-        QTest::newRow("frame") << false;
-        QTest::newRow("document") << true;
-    }
-
+    // Also on the lasting Type 5 connection: a document gets a reset too.
     void resetWhereTheReplyWouldGo() {
-        QFETCH(bool, type5);
+        const bool type5 = true;
         ReceiverOptions options = testOptions();
         options.resetConnections = true;
         TestReceiver receiver(options);
@@ -312,7 +540,87 @@ private slots:
                            "summary: connections 2, dropped by the receiver 0"}));
         QCOMPARE(receiver.stats().exitStatus(), 1);
     }
+
+    // The run ends after --duration, or on SIGTERM when no duration is given.
+    void oneFrameThenTheSummary_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<QString>("verdict");
+        QTest::addColumn<int>("exitCode");
+        const QString ok = QStringLiteral("type 3 fields 52 OK");
+        QTest::newRow("valid") << words("--duration 2") << standardFrame() << ok << 0;
+        QTest::newRow("invalid") << words("--duration 2") << frameCannedRecord("999", "|A|B", false)
+                                 << QStringLiteral("type 3 fields 2 INVALID: type 3 with 2 "
+                                                   "fields, expected 52")
+                                 << 1;
+        QTest::newRow("SIGTERM") << QStringList() << standardFrame() << ok << 0;
+    }
+
+    void oneFrameThenTheSummary() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, frame);
+        QFETCH(QString, verdict);
+        QFETCH(int, exitCode);
+        Talvrecv talvrecv(arguments);
+        QTRY_VERIFY_WITH_TIMEOUT(talvrecv.type4Port() != 0, kRunTimeoutMs);
+        Client client(talvrecv.type4Port());
+        QTRY_VERIFY(!client.peer().isEmpty());
+        client.socket.write(frame);
+        // Each line reaches the pipe as soon as it is printed.
+        QTRY_VERIFY_WITH_TIMEOUT(talvrecv.out.contains(" T4 "), kRunTimeoutMs);
+        if (arguments.isEmpty())
+            talvrecv.process.terminate();
+        QTRY_VERIFY_WITH_TIMEOUT(talvrecv.finished(), kRunTimeoutMs);
+        QCOMPARE(client.data, QByteArray(exitCode == 0 ? "ACK" : ""));
+        QCOMPARE(talvrecv.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(talvrecv.process.exitCode(), exitCode);
+        const QString out = QString::fromLocal8Bit(talvrecv.out);
+        const QRegularExpression line(
+            QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} T4 %1 "
+                           "term 999 len \\d{4} %2$")
+                .arg(QRegularExpression::escape(client.peer()),
+                     QRegularExpression::escape(verdict)),
+            QRegularExpression::MultilineOption);
+        QVERIFY2(line.match(out).hasMatch(), qPrintable(out));
+        QVERIFY(out.contains(QStringLiteral("\nsummary: frames received 1, valid %1, invalid %2\n")
+                                 .arg(1 - exitCode)
+                                 .arg(exitCode)));
+    }
+
+    // start: how stdout begins, or stderr when it fails (2); the other stays empty.
+    void withoutFrames_data() {
+        QVERIFY(m_taken.isListening() || m_taken.listen(QHostAddress::LocalHost, 0));
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("start");
+        QTest::newRow("help") << words("--help") << 0 << QStringLiteral("Usage: ");
+        QTest::newRow("quiet: only the summary")
+            << words("--quiet --duration 0.5") << 0 << QStringLiteral("summary: frames received 0");
+        QTest::newRow("bad option") << words("--bogus") << 2
+                                    << QStringLiteral("talvrecv: Unknown option 'bogus'.\nUsage: ");
+        const QString taken = QString::number(m_taken.serverPort());
+        QTest::newRow("port in use")
+            << QStringList{QStringLiteral("--type5-port"), taken} << 2
+            << QStringLiteral("talvrecv: cannot listen on 127.0.0.1 port %1 for Type 5: ")
+                   .arg(taken);
+    }
+
+    void withoutFrames() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, start);
+        Talvrecv talvrecv(arguments);
+        QTRY_VERIFY_WITH_TIMEOUT(talvrecv.finished(), kRunTimeoutMs);
+        QCOMPARE(talvrecv.process.exitCode(), exitCode);
+        const QString out = QString::fromLocal8Bit(talvrecv.out);
+        const QString err = QString::fromLocal8Bit(talvrecv.process.readAllStandardError());
+        QVERIFY2((exitCode == 2 ? err : out).startsWith(start), qPrintable(out + err));
+        QVERIFY2((exitCode == 2 ? out : err).isEmpty(), qPrintable(out + err));
+    }
+
+private:
+    QTcpServer m_taken;
 };
 
-QTEST_GUILESS_MAIN(TestReceiverSockets)
+QTEST_GUILESS_MAIN(ReceiverTests)
 #include "tst_receiver.moc"
