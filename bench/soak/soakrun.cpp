@@ -16,6 +16,8 @@
 
 #include <cstdio>
 
+#include <sys/resource.h>
+
 namespace {
 
 using Link = PacketLedger::Link;
@@ -121,6 +123,46 @@ bool SoakRun::run(const QList<TurnPlan> &plans) {
     if (m_ledger.lostTotal() > 0)
         problem(QStringLiteral("%1 packets lost").arg(m_ledger.lostTotal()));
     return m_problems.isEmpty();
+}
+
+namespace {
+
+qint64 ownCpuUs() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto us = [](const timeval &t) {
+        return qint64(t.tv_sec) * 1'000'000 + t.tv_usec;
+    };
+    return us(usage.ru_utime) + us(usage.ru_stime);
+}
+
+void spin(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace
+
+double SoakRun::idleCpuPercent(int seconds) {
+    if (!m_receiver.start(m_type4Port, m_type5Port,
+                          {QStringLiteral("--heartbeat"), QStringLiteral("5")})) {
+        problem(QStringLiteral("talvrecv did not start"));
+        return -1;
+    }
+    spin(3000); // link 2 connects and the first heartbeat comes
+    QElapsedTimer wall;
+    wall.start();
+    const qint64 cpuBefore = ownCpuUs();
+    spin(seconds * 1000);
+    const double percent =
+        100.0 * double(ownCpuUs() - cpuBefore) / double(wall.nsecsElapsed() / 1000);
+    const ReceiverProcess::Summary summary = m_receiver.stop();
+    if (summary.heartbeatsNotAnswered > 0 || summary.heartbeatsAnswered == 0)
+        problem(QStringLiteral("idle: heartbeats %1 answered, %2 not answered")
+                    .arg(summary.heartbeatsAnswered)
+                    .arg(summary.heartbeatsNotAnswered));
+    return percent;
 }
 
 void SoakRun::problem(const QString &text) {

@@ -45,6 +45,10 @@ public:
     // turns provoke (the problems say what).
     bool run(const QList<TurnPlan> &plans);
 
+    // The window's CPU time over seconds with both links enabled against a
+    // talvrecv sending heartbeats, as a percentage of one core.
+    double idleCpuPercent(int seconds);
+
     const PacketLedger &ledger() const { return m_ledger; }
     const QStringList &problems() const { return m_problems; }
     QStringList hostileReport() const { return m_hostileReport; }
