@@ -150,7 +150,10 @@ double SoakRun::idleCpuPercent(int seconds) {
         problem(QStringLiteral("talvrecv did not start"));
         return -1;
     }
-    spin(3000); // link 2 connects and the first heartbeat comes
+    // Link 2 connects on its first document and stays, so heartbeats reach it.
+    m_window->optRecType[1]->click();
+    m_window->cmdSend5->click();
+    spin(3000);
     QElapsedTimer wall;
     wall.start();
     const qint64 cpuBefore = ownCpuUs();
