@@ -1,5 +1,7 @@
 #include "frmipndzandrel.h"
 
+#include "responsechart.h"
+
 #include "cannedrecords.h"
 #include "clickablelineedit.h"
 #include "ipnddatafile.h"
@@ -30,6 +32,7 @@ namespace {
 constexpr int kTimer1IntervalMs = 1000;
 constexpr int kWindowWidthPx = 860;
 constexpr int kWindowHeightPx = 720;
+constexpr int kChartWidthPx = 480; // the window grows by this when the chart shows
 
 QLabel *label(const char *text) {
     return new QLabel(QString::fromLatin1(text));
@@ -120,15 +123,23 @@ void frmIPNDZandrel::buildWindow() {
     txbLog->setLineWrapMode(QPlainTextEdit::NoWrap);
     txbLog->setFont(QFont(QStringLiteral("Monospace")));
 
+    responseChart = new ResponseChart;
+    responseChart->hide();
+    auto *logRow = new QHBoxLayout;
+    logRow->addWidget(txbLog, 1);
+    logRow->addWidget(responseChart, 1);
+
     auto *outer = new QVBoxLayout(central);
     outer->addLayout(columns);
-    outer->addWidget(txbLog, 1);
+    outer->addLayout(logRow, 1);
     setCentralWidget(central);
 
     responseStatus = new QLabel(QStringLiteral("No responses yet"));
     responseStatus->setAccessibleName(QStringLiteral("Response times"));
     responseStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
     statusBar()->addWidget(responseStatus, 1);
+    chkChart = new QCheckBox(QStringLiteral("Chart"));
+    statusBar()->addPermanentWidget(chkChart);
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(kTimer1IntervalMs);
@@ -346,6 +357,7 @@ void frmIPNDZandrel::connectHandlers() {
     // State changes, not clicks: the keyboard, assistive technology and code
     // change these controls without a click.
     connect(chkUnlimited, &QCheckBox::toggled, this, &frmIPNDZandrel::chkUnlimited_Click);
+    connect(chkChart, &QCheckBox::toggled, this, &frmIPNDZandrel::chkChart_Click);
     PktPer->installEventFilter(this);
     connect(m_recTypeGroup, &QButtonGroup::idToggled, this, [this](int index, bool selected) {
         if (selected)
@@ -458,7 +470,7 @@ void frmIPNDZandrel::Form_Unload() {
 Type4Link &frmIPNDZandrel::frmTCP1() {
     if (!m_frmTCP1) {
         m_frmTCP1 = std::make_unique<Type4Link>(*this);
-        watchLink(*m_frmTCP1);
+        watchLink(*m_frmTCP1, 0);
     }
     return *m_frmTCP1;
 }
@@ -466,13 +478,15 @@ Type4Link &frmIPNDZandrel::frmTCP1() {
 Type5Link &frmIPNDZandrel::frmTCP2() {
     if (!m_frmTCP2) {
         m_frmTCP2 = std::make_unique<Type5Link>(*this);
-        watchLink(*m_frmTCP2);
+        watchLink(*m_frmTCP2, 1);
     }
     return *m_frmTCP2;
 }
 
-void frmIPNDZandrel::watchLink(TcpLink &link) {
+void frmIPNDZandrel::watchLink(TcpLink &link, int row) {
     connect(&link, &TcpLink::responseMeasured, this, &frmIPNDZandrel::showResponseStatistics);
+    connect(&link, &TcpLink::responseMeasured, responseChart,
+            [this, row](qint64 usec) { responseChart->addResponse(row, usec); });
 }
 
 QString frmIPNDZandrel::responseStatistics() const {
@@ -493,6 +507,14 @@ QString frmIPNDZandrel::responseStatistics() const {
 
 void frmIPNDZandrel::showResponseStatistics() {
     responseStatus->setText(responseStatistics());
+}
+
+void frmIPNDZandrel::chkChart_Click(bool shown) {
+    if (responseChart->isHidden() != shown)
+        return;
+    responseChart->setVisible(shown);
+    if (!isMaximized() && !isFullScreen())
+        resize(width() + (shown ? kChartWidthPx : -kChartWidthPx), height());
 }
 
 // ---------------------------------------------------------------- options panel

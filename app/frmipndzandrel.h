@@ -21,6 +21,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QTimer;
+class ResponseChart;
 class TcpLink;
 class Type4Link;
 class Type5Link;
@@ -166,6 +167,8 @@ public:
     QPlainTextEdit *txbMessage = nullptr;
     QPlainTextEdit *txbLog = nullptr;
     QLabel *responseStatus = nullptr;
+    QCheckBox *chkChart = nullptr; // shows the chart beside the log; unticked at start
+    ResponseChart *responseChart = nullptr;
 
     // "Type 4: 37 responses, median 11.9 ms, ..." for each link and both together.
     QString responseStatistics() const;
@@ -193,7 +196,8 @@ private:
     void applyDevelopmentMarker();
     void applyCommandLine(const ParsedCommandLine &parsed);
     void showLogText(const QString &text);
-    void watchLink(TcpLink &link);
+    void watchLink(TcpLink &link, int row);
+    void chkChart_Click(bool shown);
     void showResponseStatistics();
 
     // Packet cycle pieces.

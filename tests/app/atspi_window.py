@@ -2,7 +2,7 @@
 """Drives the real talvgen window under Xvfb through the accessibility bus only.
 
 Run inside its own D-Bus session: dbus-run-session -- /usr/bin/python3 atspi_window.py TALVGEN
-It toggles the record-type and test-side option buttons, the "Unlimited Pkts" box and presses
+It toggles the record-type and test-side option buttons, the "Unlimited Pkts" and "Chart" boxes and presses
 the XML file-name box the way a screen reader or UI-automation tool would, and checks what the
 window then shows. Exit status 0 when every check held, 1 otherwise.
 """
@@ -121,7 +121,7 @@ def drive():
                        ("text", "Agency"), ("text", "Service Identifier"),
                        ("check box", "TServer Enabled"), ("check box", "Paired"),
                        ("check box", "Unlimited Pkts"), ("text", "Packets"),
-                       ("text", "XML data file"), ("text", "Log")]:
+                       ("text", "XML data file"), ("text", "Log"), ("check box", "Chart")]:
         named[name] = wait_for("%s %r" % (role, name), lambda: find(frame, role, name))
 
     def frames_show(type4, type5):
@@ -163,6 +163,14 @@ def drive():
     step("packet count greyed, unlimited ticked", "Unlimited Pkts", "Toggle",
          lambda: (has(named["Unlimited Pkts"], pyatspi.STATE_CHECKED) and
                   not has(named["Packets"], pyatspi.STATE_ENABLED)))
+
+    def chart_showing():
+        chart = next((n for n in descendants(frame) if n.name == "Response time chart"), None)
+        return chart is not None and has(chart, pyatspi.STATE_SHOWING)
+
+    wait_for("the chart hidden at start", lambda: not chart_showing())
+    step("the response-time chart shown beside the log", "Chart", "Toggle", chart_showing)
+    step("the chart hidden again", "Chart", "Toggle", lambda: not chart_showing())
 
 
 if __name__ == "__main__":

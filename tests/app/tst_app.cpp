@@ -9,6 +9,7 @@
 #include "commandline.h"
 #include "ipnddatafile.h"
 #include "linktestsupport.h"
+#include "responsechart.h"
 #include "type4frame.h"
 #include "type4link.h"
 #include "type5link.h"
@@ -109,6 +110,7 @@ QMap<QString, QString> operatorView(WindowFixture &f) {
         {QStringLiteral("sent4"), logged("--> ")},
         {QStringLiteral("sent5"), logged("TCP TCP Originate: Remote port <7018>")},
         {QStringLiteral("period"), QString::number(w.gPktPeriod)},
+        {QStringLiteral("chart"), QLatin1String(w.responseChart->isVisible() ? "shown" : "hidden")},
     };
 }
 
@@ -356,6 +358,7 @@ private slots:
         rows("Start", "mouse Space Press code", "", "run=Stop");
         rows("Standard", "mouse Space Press code", "", "sent4=1");
         rows("Send", "mouse Space Press code", "AML (Type5)", "sent5=1");
+        rows("Chart", "mouse Space Toggle code", "", "chart=shown");
         // A period typed into its box takes effect when the focus leaves it.
         rows("Period", "mouse Tab SetFocus", "", "period=5");
     }
@@ -591,6 +594,8 @@ private slots:
         QTRY_COMPARE(f.type4.received(0), frame);
         QTRY_COMPARE(f.w().lbProcessed->text(), QStringLiteral("1"));
         QVERIFY(f.w().txbMessage->toPlainText().endsWith(QStringLiteral(" OK")));
+        QCOMPARE(f.w().responseChart->points(ResponseChart::Type4).size(), 1u);
+        QCOMPARE(f.w().responseChart->points(ResponseChart::Type5).size(), 0u);
     }
 
     // With AML selected the Type 4 buttons send nothing; with MOLI selected Send does nothing.
@@ -615,6 +620,7 @@ private slots:
         QTRY_COMPARE(f.type5.received(0), cannedAmlDocument());
         QTRY_COMPARE(f.w().lbProcessed->text(), QStringLiteral("1"));
         QVERIFY(f.w().txbMessage->toPlainText().endsWith(QStringLiteral(" DOC-OK")));
+        QCOMPARE(f.w().responseChart->points(ResponseChart::Type5).size(), 1u);
         f.type5.answer.clear();
         f.type5.send(QByteArray("\x02H\x03"));
         QTRY_COMPARE(f.type5.received(0), cannedAmlDocument() + QByteArray("\x02\x06\x03"));
@@ -644,6 +650,56 @@ private slots:
                               QStringLiteral("</a>"), QStringLiteral("End of File")}));
         f.w().cmdSend5_Click();
         QTRY_COMPARE(f.type5.received(0), QByteArray("<a><Date_Sent>2024-03-05</Date_Sent></a>"));
+    }
+
+    // Hidden at start; shown, the window grows beside the log and shrinks back when hidden.
+    void chartBesideTheLog() {
+        PanelFixture f;
+        const int width = f.w().width();
+        QVERIFY(!f.w().chkChart->isChecked() && f.w().responseChart->isHidden());
+        f.w().chkChart->setChecked(true);
+        QVERIFY(f.w().responseChart->isVisible() && f.w().width() > width);
+        QCOMPARE(f.w().responseChart->y(), f.w().txbLog->y());
+        f.w().chkChart->setChecked(false);
+        QVERIFY(f.w().responseChart->isHidden());
+        QCOMPARE(f.w().width(), width);
+    }
+
+    void chartKeepsTheLatestPoints_data() {
+        QTest::addColumn<QList<qint64>>("usecs"); // on link 0, oldest first
+        QTest::addColumn<int>("kept");
+        QTest::addColumn<double>("oldestMs");
+        QTest::addColumn<int>("delayed");
+        QTest::newRow("the delay limit itself is not delayed")
+            << QList<qint64>{1'999'999, 2'000'000, 2'000'001} << 3 << 1999.999 << 1;
+        QList<qint64> many;
+        for (qint64 i = 1; i <= 25'000; ++i)
+            many << i * 1000;
+        QTest::newRow("25,000 responses: the last 10,000") << many << 10'000 << 15'001.0 << 10'000;
+    }
+
+    // Bounded whatever the run's length; drawn once after a burst, not per response.
+    void chartKeepsTheLatestPoints() {
+        QFETCH(QList<qint64>, usecs);
+        QFETCH(int, kept);
+        QFETCH(double, oldestMs);
+        QFETCH(int, delayed);
+        ResponseChart chart;
+        chart.show();
+        for (qint64 usec : usecs)
+            chart.addResponse(0, usec);
+        const auto &points = chart.points(ResponseChart::Type4);
+        QCOMPARE(qsizetype(points.size()), qsizetype(kept));
+        QCOMPARE(points.front().y(), oldestMs);
+        QCOMPARE(points.back().y(), double(usecs.last()) / 1000);
+        QCOMPARE(qsizetype(chart.points(ResponseChart::Delayed).size()), qsizetype(delayed));
+        QVERIFY(chart.points(ResponseChart::Type5).empty());
+        QCOMPARE(chart.redrawCount(), 0);
+        QTRY_COMPARE(chart.redrawCount(), 1);
+        QCOMPARE(chart.drawnCount(ResponseChart::Type4), qsizetype(kept));
+        QCOMPARE(chart.drawnCount(ResponseChart::Delayed), qsizetype(delayed));
+        QTest::qWait(2 * ResponseChart::kRedrawMs);
+        QCOMPARE(chart.redrawCount(), 1); // nothing new, nothing drawn
     }
 };
 
