@@ -1,6 +1,7 @@
 #include "headlessrun.h"
 
 #include "frmipndzandrel.h"
+#include "ipnddatafile.h"
 #include "socketcontrol.h"
 #include "type4link.h"
 #include "type5link.h"
@@ -8,6 +9,7 @@
 #include <QCheckBox>
 #include <QEventLoop>
 #include <QFileDevice>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -69,6 +71,10 @@ HeadlessRun::HeadlessRun(const RunOptions &options, QIODevice &out, QIODevice &e
 HeadlessRun::~HeadlessRun() {
     disconnect(&m_window->log(), nullptr, this, nullptr);
     m_window.reset();
+}
+
+bool HeadlessRun::openReports(QString *error) {
+    return m_report.open(m_options.junitFile, m_options.csvFile, error);
 }
 
 int HeadlessRun::exec() {
@@ -137,6 +143,9 @@ void HeadlessRun::sendCanned() {
         if (aborted())
             return;
         Type4Link &link = link1();
+        m_nextCanned = sendWord(send);
+        if (m_options.moli)
+            m_nextCanned += QLatin1Char('+') + moliWord(*m_options.moli);
         cannedButton(send)->click();
         if (!link.gPendingType4Packet.isEmpty())
             ++m_tally.type4.stored;
@@ -149,20 +158,22 @@ void HeadlessRun::sendType5() {
         return;
     m_window->optRecType[1]->click(); // "AML (Type5)"
     if (m_options.send5 && !aborted())
-        pressSend5();
+        pressSend5(QStringLiteral("canned"));
     if (m_options.xmlFile.isEmpty() || aborted())
         return;
     m_window->txbFileName_Click();
     if (!aborted())
-        pressSend5();
+        pressSend5(QFileInfo(m_options.xmlFile).fileName());
 }
 
-void HeadlessRun::pressSend5() {
+void HeadlessRun::pressSend5(const QString &sent) {
     Type5Link &link = link2();
     const int answeredBefore = m_tally.type5.answered;
     m_window->cmdSend5->click();
-    if (!link.gPendingType5Packet.isEmpty())
+    if (!link.gPendingType5Packet.isEmpty()) {
         ++m_tally.type5.stored;
+        beginExchange(1, sent);
+    }
     // Link 2 keeps its connection: done when answered, or dropped on a refusal.
     waitUntil(
         [this, &link, answeredBefore] {
@@ -243,14 +254,47 @@ Type5Link &HeadlessRun::link2() {
 }
 
 void HeadlessRun::attach(TcpLink &link, LinkTally &tally, SocketControl &socket) {
-    connect(&link, &TcpLink::packetHandedOver, this, [this, &tally] {
+    const int which = &tally == &m_tally.type4 ? 0 : 1;
+    connect(&link, &TcpLink::packetHandedOver, this, [this, &tally, &socket, which] {
         ++tally.handedOver;
+        if (std::optional<Exchange> &exchange = m_exchange[which]) {
+            exchange->handedOverAt = QDateTime::currentDateTime();
+            if (which == 0 && socket.connectedNs() > socket.connectStartedNs())
+                exchange->connectUs = (socket.connectedNs() - socket.connectStartedNs()) / 1000;
+        }
         emit progressed();
     });
-    connect(&link, &TcpLink::responseMeasured, this, [this, &tally](qint64 usec) {
+    connect(&link, &TcpLink::responseArrived, this,
+            [this, which](const QByteArray &data, qint32 countedMs) {
+                if (std::optional<Exchange> &exchange = m_exchange[which];
+                    exchange && exchange->handedOverAt) {
+                    exchange->answer = data;
+                    exchange->countedMs = countedMs;
+                }
+            });
+    connect(&link, &TcpLink::responseMeasured, this, [this, &tally, which](qint64 usec) {
         tally.measured(usec);
+        if (std::optional<Exchange> &exchange = m_exchange[which]) {
+            exchange->responseUs = usec;
+            if (usec > Exchange::kDelayLimitUs)
+                finishExchange(which, Exchange::Outcome::Delayed,
+                               QStringLiteral("answered after %1 ms, over 2000 ms")
+                                   .arg(double(usec) / 1000, 0, 'f', 1));
+            else
+                finishExchange(which, Exchange::Outcome::Answered, {});
+        }
         emit progressed();
     });
+    connect(&socket, &SocketControl::errorEvent, this,
+            [this, which](qint16 number, const QString &description) {
+                if (m_exchange[which])
+                    finishExchange(
+                        which,
+                        number == SocketControl::kErrorConnectionRefused
+                            ? Exchange::Outcome::Refused
+                            : Exchange::Outcome::Error,
+                        QStringLiteral("socket error %1: %2").arg(number).arg(description));
+            });
     // Connected after the link's own handler: the processed count has
     // already moved when this runs, so the step belongs to this link.
     connect(&socket, &SocketControl::dataArrivalEvent, this, [this, &tally] {
@@ -301,12 +345,65 @@ bool HeadlessRun::waitUntil(const std::function<bool()> &done, qint64 timeoutMs)
 
 void HeadlessRun::onLogged(const QString &line) {
     m_tally.logged(line);
+    if (line.startsWith(QLatin1String("--> ")) &&
+        !m_window->frmTCP1().gPendingType4Packet.isEmpty())
+        beginExchange(0, m_nextCanned);
+    else if (line.startsWith(QLatin1String("RSFP: Data Sent: ")))
+        beginExchange(0, QStringLiteral("%1:line %2")
+                             .arg(QFileInfo(m_options.dataFile).fileName())
+                             .arg(m_window->ipndDataFile().lineNumber()));
+    for (std::optional<Exchange> &exchange : m_exchange)
+        if (exchange)
+            exchange->logLines << line;
+    // Link 1 closes at its next poll when no answer came; its own handlers run first.
+    if (line == QLatin1String("Close Socket") && m_exchange[0])
+        QTimer::singleShot(0, this, &HeadlessRun::finishLink1IfClosedUnanswered);
     if (!m_options.quiet)
         writeLine(m_out, line);
     emit progressed();
 }
 
+void HeadlessRun::beginExchange(int link, const QString &sent) {
+    if (m_exchange[link])
+        finishExchange(link, Exchange::Outcome::Unanswered,
+                       QStringLiteral("the next packet took its place before an answer came"));
+    Exchange exchange;
+    exchange.type = link == 0 ? 4 : 5;
+    exchange.order = ++m_exchangeCount[link];
+    exchange.sent = sent;
+    exchange.bytes = link == 0 ? m_window->frmTCP1().gPendingType4Packet.size()
+                               : m_window->frmTCP2().gPendingType5Packet.size();
+    exchange.storedAt = QDateTime::currentDateTime();
+    m_exchange[link] = exchange;
+}
+
+void HeadlessRun::finishExchange(int link, Exchange::Outcome outcome, const QString &reason) {
+    Exchange exchange = *std::exchange(m_exchange[link], std::nullopt);
+    exchange.outcome = outcome;
+    exchange.reason = reason;
+    m_report.finished(exchange);
+}
+
+void HeadlessRun::finishLink1IfClosedUnanswered() {
+    if (m_exchange[0] && link1Settled())
+        finishExchange(0, Exchange::Outcome::Unanswered,
+                       m_exchange[0]->handedOverAt
+                           ? QStringLiteral("no answer before link 1 closed its connection")
+                           : QStringLiteral("closed before it was handed over"));
+}
+
+void HeadlessRun::finishOpenExchanges() {
+    for (int link = 0; link < 2; ++link)
+        if (m_exchange[link])
+            finishExchange(link, Exchange::Outcome::Unanswered,
+                           m_exchange[link]->handedOverAt
+                               ? QStringLiteral("no answer by the end of the run")
+                               : QStringLiteral("never handed over"));
+    m_report.flush();
+}
+
 void HeadlessRun::printSummary() {
+    finishOpenExchanges();
     const ResponseStats *type4 = m_link1Attached ? &m_window->frmTCP1().responseStats() : nullptr;
     const ResponseStats *type5 = m_link2Attached ? &m_window->frmTCP2().responseStats() : nullptr;
     const ResponseStats *connects = m_link1Attached ? &m_window->frmTCP1().connectStats() : nullptr;
@@ -338,5 +435,10 @@ int runTalvgenCli(const QStringList &arguments, QIODevice &out, QIODevice &err) 
         return RunTally::kUsageOrFile;
     }
     HeadlessRun run(parsed.options, out, err);
+    QString reportProblem;
+    if (!run.openReports(&reportProblem)) {
+        writeLine(err, QStringLiteral("talvgen-cli: ") + reportProblem);
+        return RunTally::kUsageOrFile;
+    }
     return run.exec();
 }

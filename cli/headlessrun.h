@@ -1,5 +1,6 @@
 #pragma once
 
+#include "exchangereport.h"
 #include "runoptions.h"
 #include "runtally.h"
 
@@ -28,12 +29,15 @@ public:
                 QObject *parent = nullptr);
     ~HeadlessRun() override;
 
+    // Creates the report files asked for; false with what is wrong. Call before exec().
+    bool openReports(QString *error);
     // Runs once; returns the exit status (RunTally::ExitStatus).
     int exec();
 
     // The window stays until the run is destroyed, for a look at its fields.
     frmIPNDZandrel &window() { return *m_window; }
     const RunTally &tally() const { return m_tally; }
+    const ExchangeReport &report() const { return m_report; }
 
 signals:
     // Something a wait may be waiting for has happened.
@@ -46,13 +50,19 @@ private:
     void setControls();
     void sendCanned();
     void sendType5();
-    void pressSend5();
+    void pressSend5(const QString &sent);
     void runCycle();
     void stopCycle();
     void onPeriodBoundary();
     void onCycleTick();
     void onLogged(const QString &line);
     void printSummary();
+
+    // The exchange of each link (0: link 1, 1: link 2), stored to outcome.
+    void beginExchange(int link, const QString &sent);
+    void finishExchange(int link, Exchange::Outcome outcome, const QString &reason);
+    void finishLink1IfClosedUnanswered();
+    void finishOpenExchanges();
 
     Type4Link &link1();
     Type5Link &link2();
@@ -77,6 +87,10 @@ private:
     int m_boundaries = 0;
     int m_ticksBeforeStop = 0; // Timer1 ticks still to run before Stop; 0: none planned
     bool m_ran = false;
+    ExchangeReport m_report;
+    std::optional<Exchange> m_exchange[2];
+    int m_exchangeCount[2] = {0, 0};
+    QString m_nextCanned; // what the canned button about to be pressed sends
 };
 
 // talvgen-cli: parses and checks arguments (program name first), runs, and

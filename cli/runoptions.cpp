@@ -162,8 +162,16 @@ QString OptionReader::readFiles(RunOptions &options) {
     options.dataFile = once("data-file", problem);
     if (problem.isEmpty())
         options.xmlFile = once("xml", problem);
+    if (problem.isEmpty())
+        options.junitFile = once("junit", problem);
+    if (problem.isEmpty())
+        options.csvFile = once("csv", problem);
     if (!problem.isEmpty())
         return problem;
+    for (const char *name : {"junit", "csv"})
+        if (m_parser.isSet(QString::fromLatin1(name)) &&
+            m_parser.value(QString::fromLatin1(name)).isEmpty())
+            return QStringLiteral("--%1 wants a file name").arg(QLatin1String(name));
     if (m_parser.isSet(QStringLiteral("data-file")) && options.dataFile.isEmpty())
         return QStringLiteral("--data-file wants a file name");
     if (m_parser.isSet(QStringLiteral("xml")) && options.xmlFile.isEmpty())
@@ -283,6 +291,8 @@ void addOptions(QCommandLineParser &parser) {
     option("xml", "Load an XML data file and send it as a Type 5 packet.", "FILE");
     option("wait", "Seconds to wait for each response and the last ones (default 3).", "SECONDS");
     option("quiet", "Print the summary only, not the log lines.");
+    option("junit", "Write a JUnit XML report: a test case per packet handed over.", "FILE");
+    option("csv", "Write a CSV file: a row per exchange, with its times and outcome.", "FILE");
 }
 
 QString helpText(const QCommandLineParser &parser) {
@@ -344,6 +354,20 @@ ParsedRunOptions parseRunOptions(const QStringList &arguments) {
     if (parsed.message.isEmpty())
         parsed.action = ParsedRunOptions::Action::Run;
     return parsed;
+}
+
+QString sendWord(CannedSend send) {
+    for (const auto &[name, word] : kSendWords)
+        if (word == send)
+            return QString::fromLatin1(name);
+    return {};
+}
+
+QString moliWord(MoliShape shape) {
+    for (const auto &[name, word] : kMoliWords)
+        if (word == shape)
+            return QString::fromLatin1(name);
+    return {};
 }
 
 QString unreadableFile(const RunOptions &options) {

@@ -40,6 +40,8 @@ struct RunOptions {
     bool send5 = false; // the canned AML document
     QString xmlFile;
     double waitSeconds = kDefaultWaitSeconds;
+    QString junitFile; // JUnit XML report, written as the run goes
+    QString csvFile;   // one CSV row per exchange
     bool quiet = false;
 
     bool operator==(const RunOptions &) const = default;
@@ -64,5 +66,9 @@ std::optional<Endpoint> parseEndpoint(const QString &text);
 // The --data-file or --xml file that cannot be read, with the reason; empty
 // when both can be read.
 QString unreadableFile(const RunOptions &options);
+
+// The words of --send and --moli: "standard", "point".
+QString sendWord(CannedSend send);
+QString moliWord(MoliShape shape);
 
 QString versionText();

@@ -133,6 +133,7 @@ void TcpLink::onDataArrival() {
     log(QStringLiteral("Response Time ") + QString::number(responseTimeCounter()) +
         QStringLiteral(" milliseconds    ") + m_socket.RemoteHostIP() +
         QStringLiteral("> Data Pkt Rxd"));
+    emit responseArrived(data, responseTimeCounter());
     showResponse(data);
     responseShown();
     m_responseTimer.stop();

@@ -34,6 +34,8 @@ public:
 signals:
     // The packet the poll sent has been handed to the system in full.
     void packetHandedOver();
+    // A response has arrived (not a heartbeat), as the window counted it.
+    void responseArrived(const QByteArray &data, qint32 countedMs);
     // The response to the packet last handed over has arrived after usec.
     void responseMeasured(qint64 usec);
 

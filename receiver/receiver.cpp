@@ -25,6 +25,9 @@ Receiver::Receiver(const ReceiverOptions &options, QObject *parent)
     m_context.emitLine = [this](const QString &line) {
         emit lineReady(line);
     };
+    m_context.emitRecord = [this](const QStringList &fields) {
+        emit recordReady(fields);
+    };
     m_context.monotonic.start();
     connect(&m_sweepTimer, &QTimer::timeout, this, &Receiver::sweepIdleConnections);
 }

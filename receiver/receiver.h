@@ -43,6 +43,8 @@ public:
 
 signals:
     void lineReady(const QString &line);
+    // time, side, peer, event, detail, verdict, reason
+    void recordReady(const QStringList &fields);
 
 private:
     QTcpServer *listenOn(quint16 port, StreamKind kind, QString *error);

@@ -1,5 +1,6 @@
 #include "receiverapp.h"
 
+#include "csvwriter.h"
 #include "receiver.h"
 #include "signalwatcher.h"
 
@@ -62,12 +63,30 @@ QString listeningText(const Receiver &receiver) {
              side(options.refuseType5, receiver.type5Port(), "Type 5"));
 }
 
+const QStringList &recordHeader() {
+    static const QStringList header{QStringLiteral("time"),   QStringLiteral("side"),
+                                    QStringLiteral("peer"),   QStringLiteral("event"),
+                                    QStringLiteral("detail"), QStringLiteral("verdict"),
+                                    QStringLiteral("reason")};
+    return header;
+}
+
 int run(const ReceiverOptions &options) {
+    // Made before listening, so that a bad path stops the run before any peer is served.
+    CsvWriter records;
+    QString error;
+    if (!options.csvFile.isEmpty() && !records.open(options.csvFile, recordHeader(), &error)) {
+        writeLine(stderr,
+                  QStringLiteral("talvrecv: cannot create %1: %2").arg(options.csvFile, error));
+        return kUsageError;
+    }
     Receiver receiver(fittedToDescriptors(options));
+    if (records.isOpen())
+        QObject::connect(&receiver, &Receiver::recordReady,
+                         [&records](const QStringList &fields) { records.writeRow(fields); });
     if (!options.quiet)
         QObject::connect(&receiver, &Receiver::lineReady,
                          [](const QString &line) { writeLine(stdout, line); });
-    QString error;
     if (!receiver.start(&error)) {
         writeLine(stderr, QStringLiteral("talvrecv: %1").arg(error));
         return kUsageError;

@@ -1,5 +1,6 @@
 #include "receiverconnection.h"
 
+#include "csvwriter.h"
 #include "receivercontext.h"
 #include "receiverlines.h"
 
@@ -124,6 +125,7 @@ void ReceiverConnection::handle(const StreamEvent &event) {
     if (breaksStream(event.kind))
         text += QStringLiteral(", connection dropped");
     report(text);
+    record(eventName(event.kind), eventDetail(event), event.ok, event.reason);
     const bool complete =
         event.kind == StreamEvent::Kind::Frame || event.kind == StreamEvent::Kind::Document;
     if (complete && event.ok && m_context.options.resetConnections)
@@ -222,13 +224,18 @@ void ReceiverConnection::heartbeatTick() {
 void ReceiverConnection::handleHeartbeatAnswer() {
     if (!m_awaitingAnswer) {
         ++m_context.stats.heartbeatAnswersUnasked;
-        report(QStringLiteral("heartbeat answer without a heartbeat"));
+        const QString why = QStringLiteral("answer without a heartbeat");
+        report(QStringLiteral("heartbeat %1").arg(why));
+        record(QStringLiteral("heartbeat"), QStringLiteral("answer"), false, why);
         return;
     }
     m_awaitingAnswer = false;
     m_answerTimer.stop();
     ++m_context.stats.heartbeatsAnswered;
-    report(heartbeatAnsweredText(m_heartbeatSent.elapsed()));
+    const qint64 ms = m_heartbeatSent.elapsed();
+    report(heartbeatAnsweredText(ms));
+    record(QStringLiteral("heartbeat"), QStringLiteral("answered in %1 ms").arg(ms), true,
+           QString());
 }
 
 void ReceiverConnection::heartbeatAnswerTimeout() {
@@ -236,15 +243,31 @@ void ReceiverConnection::heartbeatAnswerTimeout() {
         return;
     m_awaitingAnswer = false;
     ++m_context.stats.heartbeatsNotAnswered;
-    report(heartbeatNotAnsweredText(m_context.options.heartbeatAnswerTimeoutMs));
+    const int timeoutMs = m_context.options.heartbeatAnswerTimeoutMs;
+    report(heartbeatNotAnsweredText(timeoutMs));
+    record(QStringLiteral("heartbeat"), QStringLiteral("sent"), false,
+           QStringLiteral("not answered within %1").arg(durationText(timeoutMs)));
+}
+
+QString ReceiverConnection::side() const {
+    const StreamKind kind = m_stream.kind();
+    return sideText(kind == StreamKind::Undecided ? m_portKind : kind);
+}
+
+QString ReceiverConnection::peer() const {
+    return peerText(m_peerAddress, m_peerPort, m_stream.kind(), m_portKind, m_localPort);
 }
 
 void ReceiverConnection::report(const QString &text) {
-    const StreamKind kind = m_stream.kind();
-    const QString side = sideText(kind == StreamKind::Undecided ? m_portKind : kind);
-    const QString peer = peerText(m_peerAddress, m_peerPort, kind, m_portKind, m_localPort);
     if (m_context.emitLine)
-        m_context.emitLine(receiverLine(m_context.clock(), side, peer, text));
+        m_context.emitLine(receiverLine(m_context.clock(), side(), peer(), text));
+}
+
+void ReceiverConnection::record(const QString &event, const QString &detail, bool ok,
+                                const QString &reason) {
+    if (m_context.emitRecord)
+        m_context.emitRecord({isoTimeWithOffset(m_context.clock()), side(), peer(), event, detail,
+                              ok ? QStringLiteral("OK") : QStringLiteral("INVALID"), reason});
 }
 
 void ReceiverConnection::end() {

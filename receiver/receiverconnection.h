@@ -52,6 +52,9 @@ private:
     void dropQueuedReplies();
     void updateHeartbeats();
     void report(const QString &text);
+    void record(const QString &event, const QString &detail, bool ok, const QString &reason);
+    QString side() const;
+    QString peer() const;
     void end();
 
     QTcpSocket *m_socket = nullptr;

@@ -17,6 +17,9 @@ struct ReceiverContext {
         return QDateTime::currentDateTime();
     };
     std::function<void(const QString &line)> emitLine;
+    // One record per frame, document and heartbeat, in the columns of
+    // receiverRecordHeader(); unset when nobody keeps them.
+    std::function<void(const QStringList &fields)> emitRecord;
     QElapsedTimer monotonic; // started with the receiver
 
     qint64 nowMs() const { return monotonic.elapsed(); }

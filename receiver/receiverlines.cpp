@@ -52,30 +52,54 @@ QString verdictText(bool ok, const QString &reason) {
     return ok ? QStringLiteral("OK") : QStringLiteral("INVALID: %1").arg(reason);
 }
 
-QString describeEvent(const StreamEvent &event) {
-    const QString verdict = verdictText(event.ok, event.reason);
+QString eventName(StreamEvent::Kind kind) {
+    switch (kind) {
+    case StreamEvent::Kind::Frame:
+        return QStringLiteral("frame");
+    case StreamEvent::Kind::Garbage:
+        return QStringLiteral("garbage");
+    case StreamEvent::Kind::FrameTooLong:
+        return QStringLiteral("frame too long");
+    case StreamEvent::Kind::IncompleteFrame:
+        return QStringLiteral("incomplete frame");
+    case StreamEvent::Kind::Document:
+        return QStringLiteral("document");
+    case StreamEvent::Kind::DocumentTooLong:
+        return QStringLiteral("document too long");
+    case StreamEvent::Kind::IncompleteDocument:
+        return QStringLiteral("incomplete document");
+    case StreamEvent::Kind::HeartbeatAnswer:
+        break;
+    }
+    return QStringLiteral("heartbeat");
+}
+
+QString eventDetail(const StreamEvent &event) {
     switch (event.kind) {
     case StreamEvent::Kind::Frame:
-        return QStringLiteral("%1 %2").arg(frameText(event), verdict);
+        return frameText(event);
     case StreamEvent::Kind::Garbage:
-        return QStringLiteral("garbage %1").arg(verdict); // its size depends on the reads
+        return QStringLiteral("garbage"); // its size depends on the reads
     case StreamEvent::Kind::FrameTooLong:
-        return QStringLiteral("%1 %2").arg(headerText(event.frame), verdict);
+        return headerText(event.frame);
     case StreamEvent::Kind::IncompleteFrame:
-        return QStringLiteral("incomplete frame %1 bytes %2").arg(event.bytes).arg(verdict);
+        return QStringLiteral("incomplete frame %1 bytes").arg(event.bytes);
     case StreamEvent::Kind::Document:
-        return QStringLiteral("document %1 lines %2 bytes %3")
-            .arg(event.lines)
-            .arg(event.bytes)
-            .arg(verdict);
+        return QStringLiteral("document %1 lines %2 bytes").arg(event.lines).arg(event.bytes);
     case StreamEvent::Kind::DocumentTooLong:
-        return QStringLiteral("document %1 bytes %2").arg(event.bytes).arg(verdict);
+        return QStringLiteral("document %1 bytes").arg(event.bytes);
     case StreamEvent::Kind::IncompleteDocument:
-        return QStringLiteral("incomplete document %1 bytes %2").arg(event.bytes).arg(verdict);
+        return QStringLiteral("incomplete document %1 bytes").arg(event.bytes);
     case StreamEvent::Kind::HeartbeatAnswer:
         break;
     }
     return QStringLiteral("heartbeat answer");
+}
+
+QString describeEvent(const StreamEvent &event) {
+    if (event.kind == StreamEvent::Kind::HeartbeatAnswer)
+        return eventDetail(event); // its verdict depends on the heartbeat the connection sent
+    return QStringLiteral("%1 %2").arg(eventDetail(event), verdictText(event.ok, event.reason));
 }
 
 QString heartbeatAnsweredText(qint64 ms) {

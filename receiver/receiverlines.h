@@ -25,6 +25,10 @@ QString peerText(const QString &address, quint16 port, StreamKind streamKind, St
 // What a frame or document event says after the peer: "term 999 len 0307
 // type 3 fields 52 OK", "document 116 lines 4711 bytes INVALID: <reason>".
 QString describeEvent(const StreamEvent &event);
+// The same without the verdict: "term 999 len 0307 type 3 fields 52".
+QString eventDetail(const StreamEvent &event);
+// "frame", "garbage", "incomplete document", ...
+QString eventName(StreamEvent::Kind kind);
 
 QString verdictText(bool ok, const QString &reason);
 

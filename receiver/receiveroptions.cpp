@@ -46,10 +46,14 @@ struct Options {
                                                "interrupted)."),
                                 QStringLiteral("SECONDS"), QStringLiteral("0")};
     QCommandLineOption quiet{QStringLiteral("quiet"), QStringLiteral("Print only the summary.")};
+    QCommandLineOption csv{QStringLiteral("csv"),
+                           QStringLiteral("Write a CSV row per frame, document and heartbeat, "
+                                          "with its verdict and reason, to FILE."),
+                           QStringLiteral("FILE")};
 
     QList<QCommandLineOption> all() const {
-        return {listen,    type4Port, type5Port,       delay, noReply,  reply,
-                heartbeat, refuse,    closeAfterReply, reset, duration, quiet};
+        return {listen, type4Port,       type5Port, delay,    noReply, reply, heartbeat,
+                refuse, closeAfterReply, reset,     duration, quiet,   csv};
     }
 };
 
@@ -91,6 +95,7 @@ public:
         m_options.closeAfterReply = m_parser.isSet(o.closeAfterReply);
         m_options.resetConnections = m_parser.isSet(o.reset);
         m_options.quiet = m_parser.isSet(o.quiet);
+        readCsvFile(o.csv);
         return m_error;
     }
 
@@ -142,6 +147,14 @@ private:
             else
                 fail(option, side);
         }
+    }
+
+    void readCsvFile(const QCommandLineOption &option) {
+        if (!m_parser.isSet(option))
+            return;
+        m_options.csvFile = m_parser.value(option);
+        if (m_options.csvFile.isEmpty())
+            fail(option, m_options.csvFile);
     }
 
     void readReply(const QCommandLineOption &option) {

@@ -22,6 +22,7 @@ struct ReceiverOptions {
     int heartbeatAnswerTimeoutMs = 2'000;
     int durationMs = 0; // 0: until SIGINT or SIGTERM
     bool quiet = false;
+    QString csvFile; // a row per frame, document and heartbeat; empty: none
 
     // What a peer can make the receiver hold or keep.
     qsizetype maxFrameBodyChars = 1024 * 1024;

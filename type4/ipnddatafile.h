@@ -44,6 +44,9 @@ public:
     bool openChosenFile(const QString &chosenName);
     void close();
     bool isOpen() const { return m_file.isOpen(); }
+    // The line of the file the last record came from (its last line for a
+    // multi-part record), 1 for the first.
+    qint64 lineNumber() const { return m_file.lineNumber(); }
 
     // True when a body was stored in gDataRecord.
     bool ReadRawLogRecord();

@@ -40,6 +40,7 @@ void TextLineReader::close() {
         m_file.close();
     m_buffer.clear();
     m_pos = 0;
+    m_lineNumber = 0;
 }
 
 bool TextLineReader::fill() {
@@ -70,6 +71,7 @@ TextLineReader::Result TextLineReader::readLine(QByteArray &line) {
     if (atEnd())
         return m_file.error() == QFileDevice::NoError ? Result::EndOfFile : Result::Error;
 
+    ++m_lineNumber;
     bool cut = false;
     for (;;) {
         qsizetype end = m_pos;

@@ -25,6 +25,8 @@ public:
     QString errorString() const { return m_error; }
 
     Result readLine(QByteArray &line);
+    // The number of the line readLine gave last, 1 for the first; 0 before it.
+    qint64 lineNumber() const { return m_lineNumber; }
     // True once every line has been read.
     bool atEnd();
 
@@ -34,5 +36,6 @@ private:
     QFile m_file;
     QByteArray m_buffer;
     qsizetype m_pos = 0;
+    qint64 m_lineNumber = 0;
     QString m_error;
 };

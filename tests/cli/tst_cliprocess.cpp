@@ -3,7 +3,9 @@
 
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QXmlStreamReader>
 
 namespace {
 
@@ -65,6 +67,43 @@ private slots:
         QVERIFY(
             printed.contains(QStringLiteral("Result: PASS: every packet answered within 2000 ms")));
         QCOMPARE(peer.received().size(), 1);
+    }
+
+    // A run killed mid-cycle keeps every report row written before it died.
+    void killedRunKeepsItsReports() {
+        QTemporaryDir dir;
+        QFile data(dir.filePath(QStringLiteral("cycle.x01")));
+        QVERIFY(data.open(QIODevice::WriteOnly));
+        data.write("a\tb\tc\t3|11111111|one\r\na\tb\tc\t3|22222222|two\r\n");
+        data.close();
+        const QString csvFile = dir.filePath(QStringLiteral("times.csv"));
+        const QString junitFile = dir.filePath(QStringLiteral("report.xml"));
+        AnsweringPeer peer;
+        QProcess process;
+        QSignalSpy finished(&process, &QProcess::finished);
+        process.start(kProgram,
+                      {QStringLiteral("--type4"), peer.endpoint(), QStringLiteral("--data-file"),
+                       data.fileName(), QStringLiteral("--period"), QStringLiteral("1"),
+                       QStringLiteral("--periods"), QStringLiteral("100"), QStringLiteral("--csv"),
+                       csvFile, QStringLiteral("--junit"), junitFile, QStringLiteral("--quiet")});
+        const auto csvRows = [&csvFile] {
+            QFile csv(csvFile);
+            return csv.open(QIODevice::ReadOnly) ? csv.readAll().count("\r\n") : 0;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(csvRows() >= 3, kProcessTimeoutMs);
+        process.kill();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, kProcessTimeoutMs);
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+        QVERIFY(csvRows() >= 3);
+        QFile junit(junitFile);
+        QVERIFY(junit.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&junit);
+        int cases = 0;
+        while (!xml.atEnd())
+            if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == u"testcase")
+                ++cases;
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QVERIFY(cases >= 1 && cases <= csvRows() - 1);
     }
 };
 

@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QXmlStreamReader>
 
 namespace {
 
@@ -30,6 +31,74 @@ QStringList lines(const QByteArray &bytes) {
 
 QByteArray frame(const char *head, CannedRecord which, const QByteArray &moli = {}) {
     return head + cannedIpndRecord(which) + moli;
+}
+
+// Rows of an RFC 4180 file: quoted fields may hold commas, quotes and line ends.
+QList<QStringList> csvRows(const QByteArray &bytes) {
+    QList<QStringList> rows;
+    QStringList row;
+    QString field;
+    bool quoted = false;
+    const QString text = QString::fromUtf8(bytes);
+    const auto next = [&](qsizetype i) {
+        return i + 1 < text.size() ? text[i + 1] : QChar();
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (quoted && c == u'"' && next(i) == u'"')
+            field += text[++i];
+        else if (c == u'"')
+            quoted = !quoted;
+        else if (!quoted && c == u',')
+            row << std::exchange(field, QString());
+        else if (!quoted && c == u'\r' && next(i) == u'\n') {
+            row << std::exchange(field, QString());
+            rows << std::exchange(row, QStringList());
+            ++i;
+        } else
+            field += c;
+    }
+    return rows;
+}
+
+QByteArray fileBytes(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+struct JunitCase {
+    QString name;
+    double time = -1;
+    QString failure; // its type; empty when it passed
+    QString failureText;
+};
+
+// The test cases of a JUnit file, and whether the suite's counts agree with them.
+QList<JunitCase> junitCases(const QString &path, bool *countsAgree) {
+    QList<JunitCase> cases;
+    QXmlStreamReader xml(fileBytes(path));
+    int tests = -1;
+    int failures = -1;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const auto attribute = [&](const char *name) {
+            return xml.attributes().value(QLatin1String(name)).toString();
+        };
+        if (xml.name() == u"testsuite") {
+            tests = attribute("tests").toInt();
+            failures = attribute("failures").toInt();
+        } else if (xml.name() == u"testcase") {
+            cases.append({attribute("name"), attribute("time").toDouble(), {}, {}});
+        } else if (xml.name() == u"failure" && !cases.isEmpty()) {
+            cases.last().failure = attribute("type");
+            cases.last().failureText = attribute("message") + u'\n' + xml.readElementText();
+        }
+    }
+    const auto failed = std::count_if(cases.begin(), cases.end(),
+                                      [](const JunitCase &c) { return !c.failure.isEmpty(); });
+    *countsAgree = !xml.hasError() && tests == cases.size() && failures == failed;
+    return cases;
 }
 
 // A peer for each link and a folder of files: "@4" and "@5" in the arguments
@@ -180,6 +249,10 @@ private slots:
         row("empty xml file: the window cannot load it", "--type5 @5 --xml @dir/empty.xml", 2,
             {"ERROR on File search on file name @dir/empty.xml"});
         row("bad usage", "--type4 @4 --send everything", 2, {"talvgen-cli: --send wants one of"});
+        row("csv file that cannot be made", "--type4 @4 --send min --csv @dir/none/t.csv", 2,
+            {"talvgen-cli: cannot create @dir/none/t.csv: "});
+        row("junit file that cannot be made", "--type4 @4 --send min --junit @dir/sub", 2,
+            {"talvgen-cli: cannot create @dir/sub: "});
     }
 
     void printedAndExitStatus() {
@@ -201,6 +274,75 @@ private slots:
             QCOMPARE(run.out.first(), printed.first());
         if (status == 2) // nothing goes out
             QCOMPARE(run.type4.allReceived() + run.type5.allReceived(), QByteArray());
+    }
+
+    // cases: per exchange "name outcome", in the order they ended.
+    void reportsOfTheRun_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("delayMs");
+        QTest::addColumn<QStringList>("cases");
+        const auto row = [](const char *name, const char *arguments, int delayMs,
+                            std::initializer_list<const char *> cases) {
+            QTest::newRow(name) << words(arguments) << delayMs << texts(cases);
+        };
+        row("canned with moli, aml and xml",
+            "--type4 @4 --moli point --send standard --send noadd --type5 @5 --send5 "
+            "--xml @dir/small.xml",
+            0,
+            {"type4.001.standard+point answered", "type4.002.noadd+point answered",
+             "type5.001.canned answered", "type5.002.small.xml answered"});
+        row("data file cycle", "--type4 @4 --period 1 --periods 2 --data-file @dir/small.x01", 0,
+            {"type4.001.small.x01:line 1 answered", "type4.002.small.x01:line 2 answered"});
+        row("delayed", "--type5 @5 --send5 --wait 4", 2500, {"type5.001.canned delayed"});
+        row("unanswered", "--type4 @4 --send min", 2500, {"type4.001.min unanswered"});
+        row("refused", "--type4 @refused --send long", 0, {"type4.001.long refused"});
+    }
+
+    void reportsOfTheRun() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, delayMs);
+        QFETCH(QStringList, cases);
+        const Run run(arguments + words("--junit @dir/report.xml --csv @dir/times.csv"), delayMs);
+        const QList<QStringList> rows =
+            csvRows(fileBytes(run.dir.filePath(QStringLiteral("times.csv"))));
+        QCOMPARE(rows.value(0), words("handed_over link sent bytes connect_us response_us "
+                                      "counted_ms outcome answer")
+                                    .join(u',')
+                                    .split(u','));
+        bool countsAgree = false;
+        const QList<JunitCase> junit =
+            junitCases(run.dir.filePath(QStringLiteral("report.xml")), &countsAgree);
+        QVERIFY(countsAgree);
+        QCOMPARE(junit.size(), cases.size());
+        QCOMPARE(rows.size(), cases.size() + 1);
+        const QRegularExpression isoTime(
+            QStringLiteral(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)"));
+        qsizetype type4Connection = 0;
+        for (qsizetype i = 0; i < cases.size(); ++i) {
+            const QStringList expected{cases[i].section(u' ', 0, -2), cases[i].section(u' ', -1)};
+            const QStringList &fields = rows[i + 1];
+            const JunitCase &testCase = junit[i];
+            const QString outcome = expected[1];
+            QCOMPARE(testCase.name, expected[0]);
+            QCOMPARE(fields[1] + u'.' + fields[2],
+                     expected[0].section(u'.', 0, 0) + u'.' + expected[0].section(u'.', 2));
+            QCOMPARE(fields[7], outcome);
+            QVERIFY2(isoTime.match(fields[0]).hasMatch(), qPrintable(fields[0]));
+            QCOMPARE(testCase.failure, outcome == u"answered" ? QString() : outcome);
+            const bool measured = outcome == u"answered" || outcome == u"delayed";
+            QCOMPARE(fields[8], measured ? QStringLiteral("ACK") : QString());
+            QCOMPARE(fields[5].toLongLong() > 0, measured);
+            QCOMPARE(testCase.time, measured ? fields[5].toDouble() / 1e6 : 0.0);
+            if (outcome == u"delayed")
+                QVERIFY(fields[5].toLongLong() > 2'000'000);
+            if (!testCase.failure.isEmpty()) // the exchange's own log lines
+                QVERIFY2(testCase.failureText.contains(u"Event: "),
+                         qPrintable(testCase.failureText));
+            if (fields[1] == u"type4" && outcome != u"refused") {
+                QCOMPARE(fields[3].toInt(), run.type4.received().value(type4Connection++).size());
+                QVERIFY(fields[4].toLongLong() > 0);
+            }
+        }
     }
 
     void statusBarShowsTheResponses() {

@@ -62,6 +62,8 @@ public:
         : Receiver(options) {
         setClock([] { return QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)); });
         connect(this, &Receiver::lineReady, this, [this](const QString &line) { lines << line; });
+        connect(this, &Receiver::recordReady, this,
+                [this](const QStringList &fields) { records << fields; });
     }
 
     ReceiverConnection *onlyConnection() const {
@@ -69,6 +71,7 @@ public:
     }
 
     QStringList lines;
+    QList<QStringList> records;
 };
 
 class Client : public QObject {

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
 #include <QTimer>
@@ -400,6 +401,22 @@ private slots:
                           "heartbeat answer without a heartbeat", "heartbeat answered in N ms"})
                     << QStringLiteral("document 116 lines %1 bytes OK").arg(document.size()),
                 "T5"));
+        QList<QStringList> records;
+        for (const QStringList &fields : receiver.records) {
+            QCOMPARE(fields.mid(0, 3), (QStringList{QStringLiteral("2024-03-05T14:07:09.000+00:00"),
+                                                    QStringLiteral("T5"), client.peer()}));
+            records << fields.mid(3);
+        }
+        records[2][1].replace(QRegularExpression(QStringLiteral("\\d+ ms$")),
+                              QStringLiteral("N ms"));
+        QCOMPARE(records,
+                 (QList<QStringList>{
+                     textList({"heartbeat", "sent", "INVALID", "not answered within 2 s"}),
+                     textList({"heartbeat", "answer", "INVALID", "answer without a heartbeat"}),
+                     textList({"heartbeat", "answered in N ms", "OK", ""}),
+                     QStringList{QStringLiteral("document"),
+                                 QStringLiteral("document 116 lines %1 bytes").arg(document.size()),
+                                 QStringLiteral("OK"), QString()}}));
         QCOMPARE(receiver.stats().exitStatus(), 1);
     }
 
@@ -561,7 +578,9 @@ private slots:
         QFETCH(QByteArray, frame);
         QFETCH(QString, verdict);
         QFETCH(int, exitCode);
-        Talvrecv talvrecv(arguments);
+        const QString csvFile =
+            m_dir.filePath(QStringLiteral("%1.csv").arg(QLatin1String(QTest::currentDataTag())));
+        Talvrecv talvrecv(arguments + QStringList{QStringLiteral("--csv"), csvFile});
         QTRY_VERIFY_WITH_TIMEOUT(talvrecv.type4Port() != 0, kRunTimeoutMs);
         Client client(talvrecv.type4Port());
         QTRY_VERIFY(!client.peer().isEmpty());
@@ -585,6 +604,23 @@ private slots:
         QVERIFY(out.contains(QStringLiteral("\nsummary: frames received 1, valid %1, invalid %2\n")
                                  .arg(1 - exitCode)
                                  .arg(exitCode)));
+        QFile csv(csvFile);
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QList<QByteArray> rows = csv.readAll().split('\n');
+        QCOMPARE(rows.value(0), QByteArray("time,side,peer,event,detail,verdict,reason\r"));
+        const QString csvVerdict = verdict.endsWith(u"OK")
+                                       ? QStringLiteral(",OK,\r")
+                                       : QStringLiteral(",INVALID,\"type 3 with "
+                                                        "2 fields, expected 52\"\r");
+        QVERIFY2(
+            QRegularExpression(QStringLiteral("^[-\\d]{10}T[:.\\d]{12}[-+]\\d\\d:\\d\\d,T4,%1,"
+                                              "frame,term 999 len \\d{4} type 3 fields \\d+%2$")
+                                   .arg(QRegularExpression::escape(client.peer()),
+                                        QRegularExpression::escape(csvVerdict)))
+                .match(QString::fromLatin1(rows.value(1)))
+                .hasMatch(),
+            rows.value(1).constData());
+        QCOMPARE(rows.size(), 3); // the header, the frame, nothing after the last CR LF
     }
 
     // start: how stdout begins, or stderr when it fails (2); the other stays empty.
@@ -603,6 +639,9 @@ private slots:
             << QStringList{QStringLiteral("--type5-port"), taken} << 2
             << QStringLiteral("talvrecv: cannot listen on 127.0.0.1 port %1 for Type 5: ")
                    .arg(taken);
+        QTest::newRow("csv file that cannot be made")
+            << QStringList{QStringLiteral("--csv"), m_dir.path()} << 2
+            << QStringLiteral("talvrecv: cannot create %1: ").arg(m_dir.path());
     }
 
     void withoutFrames() {
@@ -620,6 +659,7 @@ private slots:
 
 private:
     QTcpServer m_taken;
+    QTemporaryDir m_dir;
 };
 
 QTEST_GUILESS_MAIN(ReceiverTests)
