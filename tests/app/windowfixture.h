@@ -7,7 +7,6 @@
 #include <QLineEdit>
 #include <QStringList>
 #include <QTest>
-#include <functional>
 #include <memory>
 
 // Option buttons stretch across their layout cell; click on their caption.
@@ -43,10 +42,8 @@ struct WindowFixture {
     QDateTime now = QDateTime(QDate(2024, 3, 5), QTime(9, 7, 3));
     std::unique_ptr<frmIPNDZandrel> window;
 
-    using MakeWindow = std::function<std::unique_ptr<frmIPNDZandrel>(frmIPNDZandrel::Platform)>;
-
     explicit WindowFixture(const QString &commandLine = {}, const QString &marker = kNoMarker,
-                           const QString &folder = kNoFolder, const MakeWindow &make = {}) {
+                           const QString &folder = kNoFolder) {
         frmIPNDZandrel::Platform platform;
         platform.fileDialog = dialog;
         platform.messageBox = [this](const QString &text, const QString &caption) {
@@ -57,7 +54,7 @@ struct WindowFixture {
         };
         platform.developmentMarker = marker;
         platform.developmentFolder = folder;
-        window = make ? make(platform) : std::make_unique<frmIPNDZandrel>(platform);
+        window = std::make_unique<frmIPNDZandrel>(platform);
         window->Form_Load(commandLine);
     }
 
