@@ -1,5 +1,11 @@
+// talvgen-cli as a pipeline sees it: its options, the runs it drives against
+// peers on 127.0.0.1 with what they print, exit with and report, its tally, and
+// the program itself run and killed as a process.
 #include "clipeer.h"
 #include "headlessrun.h"
+#include "responsestats.h"
+#include "runoptions.h"
+#include "runtally.h"
 
 #include "amllayout.h"
 #include "cannedrecords.h"
@@ -7,12 +13,40 @@
 
 #include <QBuffer>
 #include <QLabel>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
 
+Q_DECLARE_METATYPE(RunOptions)
+
+using Action = ParsedRunOptions::Action;
+
 namespace {
+
+QStringList argv(const char *line) {
+    return QStringList{QStringLiteral("talvgen-cli")} +
+           QString::fromUtf8(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+Endpoint at(const char *host, quint16 port) {
+    return Endpoint{QString::fromLatin1(host), port};
+}
+
+// The line, with each of the values in place of "%", is refused with the
+// complaint in its usage error.
+void refused(const char *complaint, const char *line, std::initializer_list<const char *> values) {
+    QStringList lines;
+    for (const char *value : values)
+        lines << QString::fromUtf8(line).replace(QLatin1Char('%'), QString::fromUtf8(value));
+    QTest::newRow(complaint) << lines << QString::fromUtf8(complaint);
+}
+
+void refused(const char *complaint, const char *line) {
+    refused(complaint, line, {""});
+}
 
 QStringList texts(std::initializer_list<const char *> list) {
     QStringList all;
@@ -149,11 +183,181 @@ struct Run {
     QStringList err;
 };
 
+constexpr int kProcessTimeoutMs = 30000;
+
+const QString kProgram = QStringLiteral(TALVGEN_BINARY_DIR "/cli/talvgen-cli");
+
 } // namespace
 
-class tst_HeadlessRun : public QObject {
+class tst_Cli : public QObject {
     Q_OBJECT
 private slots:
+    void accepts_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<RunOptions>("expected");
+
+        RunOptions sends;
+        sends.type4 = at("h", 7005);
+        sends.sends = {CannedSend::Max, CannedSend::Min, CannedSend::Long, CannedSend::NoAdd,
+                       CannedSend::Standard};
+        sends.termId = QStringLiteral("12");
+        sends.waitSeconds = 0;
+        QTest::newRow("every record in the order given, term-id as typed, wait 0")
+            << argv("--type4 h:7005 --send max --send min --send long --send noadd --send standard "
+                    "--term-id 12 --wait 0")
+            << sends;
+
+        // The words in the order of the shape buttons; the rest stays at its default.
+        const char *shapes[] = {"point", "circular", "arc", "polygon", "ellipsoid", "none"};
+        RunOptions moli;
+        moli.type4 = at("h", 7005);
+        moli.sends = {CannedSend::Min};
+        for (int button = 0; button < 6; ++button) {
+            moli.moli = MoliShape(button);
+            QTest::addRow("moli %s", shapes[button])
+                << (argv("--type4 h:7005 --send min --moli") << QString::fromLatin1(shapes[button]))
+                << moli;
+        }
+
+        RunOptions rest;
+        rest.type4 = at("localhost", 1);
+        rest.type5 = at("::1", 65535);
+        rest.send5 = true;
+        rest.xmlFile = QStringLiteral("aml.xml");
+        rest.dataFile = QStringLiteral("ipnd3.x01");
+        rest.periodSeconds = 32767;
+        rest.periods = 1000000;
+        rest.unlimited = true;
+        rest.quiet = true;
+        rest.waitSeconds = 0.5;
+        QTest::newRow("the rest, at its limits")
+            << argv("--type4 localhost:1 --type5 [::1]:65535 --send5 --xml aml.xml --data-file "
+                    "ipnd3.x01 --period 32767 --periods 1000000 --unlimited --quiet --wait 0.5")
+            << rest;
+    }
+
+    void accepts() {
+        QFETCH(QStringList, arguments);
+        QFETCH(RunOptions, expected);
+        const ParsedRunOptions parsed = parseRunOptions(arguments);
+        QCOMPARE(parsed.message, QString());
+        QCOMPARE(parsed.action, Action::Run);
+        QVERIFY(parsed.options == expected);
+    }
+
+    void refuses_data() {
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QString>("complaint");
+        refused("Unknown option", "%", {"--type4 h:1 --send standard --bogus", "-type4 h:1"});
+        refused("unexpected argument \"extra\"", "--type4 h:1 --send standard extra");
+        refused("Missing value after '--type4'", "--send standard --type4");
+        refused("nothing to do", "%", {"--type4 h:1", ""});
+        refused("--type4 wants HOST:PORT", "--type4 % --send standard",
+                {"host", "host:", ":7005", "h:0", "h:65536", "h:70x5", "h:+7005"});
+        refused("--type5 wants HOST:PORT", "--type5 % --send5", {"::1:7018", "[]:7018"});
+        refused("--type4 given more than once", "--type4 h:1 --type4 h:2 --send standard");
+        refused("--send wants one of standard|noadd|", "--type4 h:1 --send maximum");
+        refused("--send needs --type4", "--type5 h:1 --send standard");
+        refused("--moli wants one of point|", "--type4 h:1 --send standard --moli square");
+        refused("--moli and --term-id need --send", "--type5 h:1 --send5 %",
+                {"--moli point", "--term-id 12"});
+        refused("Latin-1", "--type4 h:1 --send standard --term-id €");
+        refused("--send5 and --xml need --type5", "--type4 h:1 %", {"--send5", "--xml a.xml"});
+        refused("--data-file needs --type4 or --type5", "--data-file a.x01");
+        refused("--period wants whole seconds", "--type4 h:1 --data-file a --period %",
+                {"0", "32768", "1.5", "-1"});
+        refused("--periods wants a count", "--type4 h:1 --data-file a --periods %",
+                {"0", "1000001", "x"});
+        refused("need --data-file", "--type4 h:1 --send standard %", {"--period 5", "--unlimited"});
+        refused("--wait wants seconds", "--type4 h:1 --send standard --wait %",
+                {"-1", "3601", "soon", "nan"});
+    }
+
+    void refuses() {
+        QFETCH(QStringList, lines);
+        QFETCH(QString, complaint);
+        for (const QString &line : lines) {
+            const ParsedRunOptions parsed = parseRunOptions(argv(line.toUtf8().constData()));
+            QCOMPARE(parsed.action, Action::UsageError);
+            QVERIFY2(parsed.message.contains(complaint), qPrintable(line + u'\n' + parsed.message));
+        }
+    }
+
+    void exitStatus_data() {
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<int>("handedOver");
+        QTest::addColumn<QList<qint64>>("responsesUs"); // on link 1
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("verdict");
+        QTest::newRow("exactly 2 s is in time")
+            << 1 << 1 << QList<qint64>{2'000'000} << 0 << "PASS";
+        QTest::newRow("one microsecond late")
+            << 1 << 1 << QList<qint64>{2'000'001} << 1 << "FAIL: 1 delayed";
+        QTest::newRow("nothing sent")
+            << 0 << 0 << QList<qint64>{} << 1 << "FAIL: no packet was sent";
+        QTest::newRow("everything wrong at once")
+            << 4 << 3 << QList<qint64>{3'000'000} << 1
+            << "FAIL: 1 not handed over, 2 unanswered, 1 delayed";
+    }
+
+    void exitStatus() {
+        QFETCH(int, stored);
+        QFETCH(int, handedOver);
+        QFETCH(QList<qint64>, responsesUs);
+        QFETCH(int, status);
+        QFETCH(QString, verdict);
+        RunTally tally;
+        tally.type4.stored = stored;
+        tally.type4.handedOver = handedOver;
+        for (const qint64 usec : responsesUs)
+            tally.type4.measured(usec);
+        QCOMPARE(tally.exitStatus(), status);
+        QVERIFY2(tally.verdict().startsWith(verdict), qPrintable(tally.verdict()));
+    }
+
+    void countsLogLines_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("socketErrors");
+        QTest::addColumn<int>("fileFailures");
+        QTest::newRow("set-up failed") << "Unable to set socket" << 1 << 0;
+        QTest::newRow("data file not opened")
+            << "Unable to open log file, windows reports: No such file" << 0 << 1;
+        QTest::newRow("peer closed is no error") << "Event: Port Closed" << 0 << 0;
+        QTest::newRow("prefix only inside a line") << "x Unable to set socket" << 0 << 0;
+    }
+
+    // Only data-file frames are counted from the log; the runner counts canned ones.
+    void countsLogLines() {
+        QFETCH(QString, line);
+        QFETCH(int, socketErrors);
+        QFETCH(int, fileFailures);
+        RunTally tally;
+        tally.logged(line);
+        tally.logged(QStringLiteral("--> 99900053|A|B"));
+        QCOMPARE(tally.socketErrors, socketErrors);
+        QCOMPARE(tally.type4.stored, 0);
+        QCOMPARE(tally.dataFileFailures, fileFailures);
+    }
+
+    // The lines with counts are checked through whole runs above.
+    void summaryEndsWithResponseTimes() {
+        ResponseStats type4;
+        type4.add(1500);
+        type4.add(2500);
+        ResponseStats connects;
+        connects.add(400);
+        const QString window = QStringLiteral("Response times: Type 4: 2 responses");
+        const QStringList lines =
+            summaryLines(RunTally(), 2, window.mid(16), &type4, nullptr, &connects);
+        QCOMPARE(
+            lines.mid(lines.indexOf(window)),
+            (QStringList{window,
+                         QStringLiteral("Type 4 precise: 2 responses, min 1.500 ms, mean "
+                                        "2.000 ms, median 1.500 ms, p95 2.500 ms, max 2.500 ms"),
+                         QStringLiteral("Type 4 connect: 1 connect, min 0.400 ms, mean 0.400 "
+                                        "ms, median 0.400 ms, p95 0.400 ms, max 0.400 ms"),
+                         QStringLiteral("Result: FAIL: no packet was sent")}));
+    }
 
     // type5: a pattern for all the Type 5 link carried.
     void bytesOnTheWire_data() {
@@ -359,7 +563,80 @@ private slots:
         const QString status = run.window().responseStatus->text();
         QVERIFY2(status.startsWith(QLatin1String("Type 4: 3 responses")), qPrintable(status));
     }
+
+    // Qt's own notices about running without a screen stay out of stderr.
+    void withoutARun_data() {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out"); // how stdout begins; empty: nothing
+        QTest::addColumn<QString>("err"); // how stderr begins; empty: nothing
+        QTest::newRow("help") << "--help" << 0 << "Usage: talvgen-cli [options]"
+                              << "";
+        QTest::newRow("-h wins over bad values") << "--wait x -h" << 0 << "Usage: talvgen-cli"
+                                                 << "";
+        QTest::newRow("version") << "--version" << 0 << "talvgen-cli 1.10.69\n"
+                                 << "";
+        QTest::newRow("bad option") << "--bogus" << 2 << ""
+                                    << "talvgen-cli: Unknown option 'bogus'.";
+    }
+
+    void withoutARun() {
+        QFETCH(QString, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QProcess process;
+        process.start(kProgram, arguments.split(QLatin1Char(' ')));
+        QVERIFY2(process.waitForFinished(kProcessTimeoutMs), qPrintable(process.errorString()));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), status);
+        const QString printed = QString::fromLatin1(process.readAllStandardOutput());
+        const QString complaints = QString::fromLatin1(process.readAllStandardError());
+        QVERIFY2(out.isEmpty() ? printed.isEmpty() : printed.startsWith(out), qPrintable(printed));
+        QVERIFY2(err.isEmpty() ? complaints.isEmpty() : complaints.startsWith(err),
+                 qPrintable(complaints));
+    }
+
+    // A run killed mid-cycle keeps every line it printed and every report row written
+    // before it died. The peer lives in this process, so the test waits with the event loop
+    // running.
+    void killedRunKeepsItsReports() {
+        QTemporaryDir dir;
+        QFile data(dir.filePath(QStringLiteral("cycle.x01")));
+        QVERIFY(data.open(QIODevice::WriteOnly));
+        data.write("a\tb\tc\t3|11111111|one\r\na\tb\tc\t3|22222222|two\r\n");
+        data.close();
+        const QString csvFile = dir.filePath(QStringLiteral("times.csv"));
+        const QString junitFile = dir.filePath(QStringLiteral("report.xml"));
+        AnsweringPeer peer;
+        QProcess process;
+        QSignalSpy finished(&process, &QProcess::finished);
+        process.start(kProgram,
+                      {QStringLiteral("--type4"), peer.endpoint(), QStringLiteral("--data-file"),
+                       data.fileName(), QStringLiteral("--period"), QStringLiteral("1"),
+                       QStringLiteral("--periods"), QStringLiteral("100"), QStringLiteral("--csv"),
+                       csvFile, QStringLiteral("--junit"), junitFile});
+        const auto csvRows = [&csvFile] {
+            QFile csv(csvFile);
+            return csv.open(QIODevice::ReadOnly) ? csv.readAll().count("\r\n") : 0;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(csvRows() >= 3, kProcessTimeoutMs);
+        process.kill();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, kProcessTimeoutMs);
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+        QVERIFY(process.readAllStandardOutput().contains("RSFP: Data Sent: 3|22222222|two"));
+        QVERIFY(csvRows() >= 3);
+        QFile junit(junitFile);
+        QVERIFY(junit.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&junit);
+        int cases = 0;
+        while (!xml.atEnd())
+            if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == u"testcase")
+                ++cases;
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QVERIFY(cases >= 1 && cases <= csvRows() - 1);
+    }
 };
 
-QTEST_MAIN(tst_HeadlessRun)
-#include "tst_headlessrun.moc"
+QTEST_MAIN(tst_Cli)
+#include "tst_cli.moc"
