@@ -82,11 +82,10 @@ public:
     void RunControl_Click();
     void Timer1_Timer();
     void PktPer_LostFocus();
-    // Run on every change of the control's state, whatever made it; virtual so
-    // that a test can see how often each runs.
-    virtual void chkUnlimited_Click();
-    virtual void optRecType_Click(int index);
-    virtual void optTestType_Click(int index);
+    // Run on every change of the control's state, whatever made it.
+    void chkUnlimited_Click();
+    void optRecType_Click(int index);
+    void optTestType_Click(int index);
     void lbIPNDfile_Click();
     void txbFileName_Click();
     void cmdClose_Click();
