@@ -1,9 +1,8 @@
 #pragma once
 
 // talvrecv, the reference receiver, run as a separate process on ports of its
-// own choosing; keeps everything it prints.
+// own choosing; keeps everything it prints, stdout and stderr together.
 
-#include <QList>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
@@ -11,12 +10,12 @@
 
 class TalvrecvProcess {
 public:
-    static constexpr int kStartTimeoutMs = 20'000;
+    static constexpr int kWaitMs = 20'000;
 
     // One line about a frame, document or heartbeat.
     struct Line {
-        QString side; // "T4" or "T5"
-        quint16 peerPort = 0;
+        QString side;       // "T4" or "T5"
+        QString peer;       // "127.0.0.1:<port>"
         quint16 onPort = 0; // the port it arrived on, when that is not its side's port
         QString text;       // "term 999 len 0307 type 3 fields 52 OK"
     };
@@ -26,19 +25,14 @@ public:
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
                          [this] { m_out += m_process.readAllStandardOutput(); });
-        QObject::connect(&m_process, &QProcess::finished, &m_process,
-                         [this] { m_out += m_process.readAllStandardOutput(); });
         m_process.start(QStringLiteral(TALVRECV_PATH),
                         QStringList{QStringLiteral("--type4-port"), QString::number(type4Port),
                                     QStringLiteral("--type5-port"), QStringLiteral("0")} +
                             arguments);
     }
-
     ~TalvrecvProcess() {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
+        m_process.kill();
+        m_process.waitForFinished();
     }
 
     // Waits for the listening line and reads the ports from it (0 for a refused side).
@@ -53,7 +47,7 @@ public:
                 match = listening.match(output());
                 return match.hasMatch() || !isRunning();
             },
-            kStartTimeoutMs);
+            kWaitMs);
         m_type4Port = quint16(match.captured(1).toUInt());
         m_type5Port = quint16(match.captured(2).toUInt());
         return match.hasMatch();
@@ -67,24 +61,26 @@ public:
     QList<Line> lines() const {
         static const QRegularExpression line(
             QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} (T4|T5) "
-                           "127\\.0\\.0\\.1:(\\d+)(?: on port (\\d+))? (.*)$"),
+                           "(127\\.0\\.0\\.1:\\d+)(?: on port (\\d+))? (.*)$"),
             QRegularExpression::MultilineOption);
         QList<Line> found;
         for (auto it = line.globalMatch(output()); it.hasNext();) {
             const QRegularExpressionMatch match = it.next();
-            found.append({match.captured(1), quint16(match.captured(2).toUInt()),
-                          quint16(match.captured(3).toUInt()), match.captured(4)});
+            found.append({match.captured(1), match.captured(2), quint16(match.captured(3).toUInt()),
+                          match.captured(4)});
         }
         return found;
     }
 
-    // SIGTERM; true once it has ended by itself.
-    bool terminate() {
-        m_process.terminate();
-        return QTest::qWaitFor([this] { return !isRunning(); }, kStartTimeoutMs);
-    }
-    bool exitedCleanly() const {
-        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+    // Exit code once it has ended by itself, or -1; SIGTERM first when asked.
+    int waitExit(bool terminate = false) {
+        if (terminate)
+            m_process.terminate();
+        if (!QTest::qWaitFor([this] { return !isRunning(); }, kWaitMs) ||
+            m_process.exitStatus() != QProcess::NormalExit)
+            return -1;
+        m_out += m_process.readAllStandardOutput();
+        return m_process.exitCode();
     }
 
 private:
