@@ -1,8 +1,8 @@
 // talvgen-cli as a pipeline sees it: its options, the runs it drives against
 // peers on 127.0.0.1 with what they print, exit with and report, its tally, and
 // the program itself run and killed as a process.
-#include "clipeer.h"
 #include "headlessrun.h"
+#include "linktestsupport.h"
 #include "runoptions.h"
 #include "runtally.h"
 
@@ -12,7 +12,6 @@
 #include <QBuffer>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
@@ -143,9 +142,10 @@ struct Run {
                            "<Time_Sent>13:40:06</Time_Sent><Extra>x</Extra>\r\n</CLI_Data>\r\n");
         write("empty.xml", {});
         QDir(dir.path()).mkdir(QStringLiteral("sub"));
-        for (AnsweringPeer *peer : {&type4, &type5}) {
+        for (Peer *peer : {&type4, &type5}) {
             peer->answerDelayMs = answerDelayMs;
-            peer->beforeAnswer = beforeAnswer;
+            peer->answer = "ACK";
+            peer->atOnce = beforeAnswer;
         }
         QStringList args = withPlaces(arguments);
         args.prepend(QStringLiteral("talvgen-cli"));
@@ -161,7 +161,8 @@ struct Run {
     QStringList withPlaces(QStringList list) const {
         list.replaceInStrings(QStringLiteral("@4"), type4.endpoint());
         list.replaceInStrings(QStringLiteral("@5"), type5.endpoint());
-        list.replaceInStrings(QStringLiteral("@refused"), refusingEndpoint());
+        list.replaceInStrings(QStringLiteral("@refused"),
+                              QStringLiteral("127.0.0.1:%1").arg(unusedPort()));
         return list.replaceInStrings(QStringLiteral("@dir"), dir.path());
     }
 
@@ -186,8 +187,8 @@ struct Run {
     }
 
     QTemporaryDir dir;
-    AnsweringPeer type4;
-    AnsweringPeer type5;
+    Peer type4;
+    Peer type5;
     int status = -1;
     QStringList out;
     QStringList err;
@@ -368,8 +369,8 @@ private slots:
         const Run run(arguments);
         QCOMPARE(run.err, QStringList());
         QCOMPARE(run.status, 0);
-        QCOMPARE(run.type4.received(), type4Connections);
-        const QString type5Bytes = QString::fromLatin1(run.type5.allReceived());
+        QCOMPARE(run.type4.receivedByConnection(), type4Connections);
+        const QString type5Bytes = QString::fromLatin1(run.type5.receivedByConnection().join());
         QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(type5))
                      .match(type5Bytes)
                      .hasMatch(),
@@ -435,7 +436,9 @@ private slots:
         if (arguments.contains(QStringLiteral("--quiet"))) // the summary alone
             QCOMPARE(run.out.first(), printed.first());
         if (status == 2) // nothing goes out
-            QCOMPARE(run.type4.allReceived() + run.type5.allReceived(), QByteArray());
+            QCOMPARE(run.type4.receivedByConnection().join() +
+                         run.type5.receivedByConnection().join(),
+                     QByteArray());
     }
 
     // cases: per exchange "name outcome", in the order they ended; printed as above.
@@ -507,7 +510,8 @@ private slots:
                 QVERIFY2(testCase.failureText.contains(u"Event: "),
                          qPrintable(testCase.failureText));
             if (fields[1] == u"type4" && outcome != u"refused") {
-                QCOMPARE(fields[3].toInt(), run.type4.received().value(type4Connection++).size());
+                QCOMPARE(fields[3].toInt(),
+                         run.type4.receivedByConnection().value(type4Connection++).size());
                 QVERIFY(fields[4].toLongLong() > 0);
             }
         }
@@ -549,39 +553,29 @@ private slots:
     // running.
     void killedRunKeepsItsReports() {
         QTemporaryDir dir;
-        QFile data(dir.filePath(QStringLiteral("cycle.x01")));
-        QVERIFY(data.open(QIODevice::WriteOnly));
-        data.write("a\tb\tc\t3|11111111|one\r\na\tb\tc\t3|22222222|two\r\n");
-        data.close();
-        const QString csvFile = dir.filePath(QStringLiteral("times.csv"));
-        const QString junitFile = dir.filePath(QStringLiteral("report.xml"));
-        AnsweringPeer peer;
+        const QString data = dir.filePath(QStringLiteral("cycle.x01"));
+        const QString csv = dir.filePath(QStringLiteral("times.csv"));
+        const QString junit = dir.filePath(QStringLiteral("report.xml"));
+        QFile file(data);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("a\tb\tc\t3|11111111|one\r\na\tb\tc\t3|22222222|two\r\n");
+        file.close();
+        Peer peer;
+        peer.answer = "ACK";
         QProcess process;
-        QSignalSpy finished(&process, &QProcess::finished);
         process.start(kProgram,
-                      {QStringLiteral("--type4"), peer.endpoint(), QStringLiteral("--data-file"),
-                       data.fileName(), QStringLiteral("--period"), QStringLiteral("1"),
-                       QStringLiteral("--periods"), QStringLiteral("100"), QStringLiteral("--csv"),
-                       csvFile, QStringLiteral("--junit"), junitFile});
-        const auto csvRows = [&csvFile] {
-            QFile csv(csvFile);
-            return csv.open(QIODevice::ReadOnly) ? csv.readAll().count("\r\n") : 0;
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(csvRows() >= 3, kProcessTimeoutMs);
+                      QStringList{QStringLiteral("--type4"), peer.endpoint(),
+                                  QStringLiteral("--data-file"), data, QStringLiteral("--csv"), csv,
+                                  QStringLiteral("--junit"), junit} +
+                          words("--period 1 --periods 100"));
+        QTRY_VERIFY_WITH_TIMEOUT(csvRows(fileBytes(csv)).size() >= 3, kProcessTimeoutMs);
         process.kill();
-        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, kProcessTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(process.state(), QProcess::NotRunning, kProcessTimeoutMs);
         QCOMPARE(process.exitStatus(), QProcess::CrashExit);
         QVERIFY(process.readAllStandardOutput().contains("RSFP: Data Sent: 3|22222222|two"));
-        QVERIFY(csvRows() >= 3);
-        QFile junit(junitFile);
-        QVERIFY(junit.open(QIODevice::ReadOnly));
-        QXmlStreamReader xml(&junit);
-        int cases = 0;
-        while (!xml.atEnd())
-            if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == u"testcase")
-                ++cases;
-        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
-        QVERIFY(cases >= 1 && cases <= csvRows() - 1);
+        bool countsAgree = false;
+        const qsizetype cases = junitCases(junit, &countsAgree).size();
+        QVERIFY(countsAgree && cases >= 1 && cases < csvRows(fileBytes(csv)).size());
     }
 };
 

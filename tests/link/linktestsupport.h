@@ -91,10 +91,13 @@ public:
     qsizetype connectionCount() const { return m_connections.size(); }
     QTcpSocket *connection(int index) const { return m_connections.value(index); }
     QByteArray received(int index = 0) const { return m_received.value(index); }
+    const QList<QByteArray> &receivedByConnection() const { return m_received; }
+    QString endpoint() const { return QStringLiteral("127.0.0.1:") + portText(); }
 
     // Sent back once after each arrival, after answerDelayMs.
     QByteArray answer;
     int answerDelayMs = 0;
+    QByteArray atOnce; // sent as soon as anything arrives, ahead of the answer (a heartbeat, say)
     bool closeAfterAnswer = false;
     OnConnect onConnect = OnConnect::Wait;
     qint64 lastHoldNs = 0; // how long the last answer was actually held back
@@ -131,6 +134,7 @@ private:
         }
         connect(socket, &QTcpSocket::readyRead, this, [this, socket, index] {
             m_received[index] += socket->readAll();
+            socket->write(atOnce);
             if (!answer.isEmpty())
                 answerLater(socket);
         });
