@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -113,7 +114,9 @@ private slots:
     // Both rows, period 2: each record goes to row 0 at a boundary and to row 1
     // (talvrecv's Type 5 port) on link 1 one tick later.
     void dataFileCycle() {
-        EndToEnd f;
+        QTemporaryDir dir;
+        const QString csv = dir.filePath(QStringLiteral("verdicts.csv"));
+        EndToEnd f({QStringLiteral("--csv"), csv});
         QVERIFY(f.listening);
         f.w().chkEnable[0]->setChecked(true);
         f.w().chkEnable[1]->setChecked(true);
@@ -140,6 +143,12 @@ private slots:
                  expected);
         QCOMPARE(f.w().lbProcessed->text(), QString::number(bodies.size()));
         f.finish(int(bodies.size()), 0);
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray rows = file.readAll();
+        QVERIFY(rows.startsWith("time,side,peer,event,detail,verdict,reason\r\n"));
+        QCOMPARE(rows.count(",frame,term "), bodies.size());
+        QCOMPARE(rows.count(",OK,\r\n"), bodies.size());
     }
 
     // The canned document, then samples/aml.xml, on one lasting connection that

@@ -76,8 +76,6 @@ inline void resetConnection(QTcpSocket *socket) {
 // sends and, depending on its settings, answers, closes or resets.
 class Peer : public QObject {
 public:
-    enum class OnConnect { Wait, Close, Reset, NeverRead };
-
     Peer() {
         m_server.listen(QHostAddress::LocalHost, 0);
         connect(&m_server, &QTcpServer::newConnection, this, [this] {
@@ -98,8 +96,7 @@ public:
     QByteArray answer;
     int answerDelayMs = 0;
     QByteArray atOnce; // sent as soon as anything arrives, ahead of the answer (a heartbeat, say)
-    bool closeAfterAnswer = false;
-    OnConnect onConnect = OnConnect::Wait;
+    bool resetOnConnect = false;
     qint64 lastHoldNs = 0; // how long the last answer was actually held back
 
     void send(const QByteArray &bytes, int index = 0) { connection(index)->write(bytes); }
@@ -120,16 +117,8 @@ private:
         const int index = static_cast<int>(m_connections.size());
         m_connections.append(socket);
         m_received.append(QByteArray());
-        if (onConnect == OnConnect::Close) {
-            socket->disconnectFromHost();
-            return;
-        }
-        if (onConnect == OnConnect::Reset) {
+        if (resetOnConnect) {
             resetConnection(socket);
-            return;
-        }
-        if (onConnect == OnConnect::NeverRead) {
-            socket->setReadBufferSize(1);
             return;
         }
         connect(socket, &QTcpSocket::readyRead, this, [this, socket, index] {
@@ -158,8 +147,6 @@ private:
         if (!socket)
             return;
         socket->write(answer);
-        if (closeAfterAnswer)
-            socket->disconnectFromHost();
     }
 
     void topUp(QTcpSocket *socket) {

@@ -81,24 +81,6 @@ private slots:
         QCOMPARE(t.host.log, expected);
     }
 
-    // Link 2: its remote end from socket row 1, one connection for many packets.
-    void link2KeepsItsConnection() {
-        Peer peer;
-        SteppedLink t(2);
-        t.aim(kLoopback, peer.port());
-        for (const QByteArray &packet : {QByteArray("<a/>"), QByteArray("<b/>")}) {
-            t.pending() = packet;
-            t.two->SetTCP2(2); // logs and connects only while not connected
-            QTRY_COMPARE(t.socket().State(), qint16(7));
-            t.poll();
-        }
-        QTRY_COMPARE(peer.received(), QByteArray("<a/><b/>"));
-        t.poll(); // nothing pending: the connection stays
-        QCOMPARE(t.socket().State(), qint16(7));
-        QCOMPARE(peer.connectionCount(), 1);
-        QCOMPARE(t.host.log.size(), 3);
-    }
-
     void link1ServesWhenAsked() {
         SteppedLink t(1);
         const QString port = QString::number(unusedPort());
@@ -266,17 +248,15 @@ private slots:
         const QString noHost = QStringLiteral("no such host!");
         row("link 1, refused", 1, kLoopback, unused, "Event: Socket error Connection refused",
             true);
-        row("link 2, refused", 2, kLoopback, unused, "Event: Socket error Connection refused",
-            true);
         row("link 1, host not found", 1, noHost, unused, "Event: Socket error Host not found",
             false);
         row("link 2, reset at once", 2, kLoopback, {},
             "Event: Socket error Connection reset by peer", false);
+        row("link 1, port not a number", 1, kLoopback, QStringLiteral("abc"),
+            "Unable to set socket", false);
         row("link 1, port 65536", 1, kLoopback, QStringLiteral("65536"), "Unable to set socket",
             false);
         row("link 2, empty address", 2, QString(), unused, "Unable to set socket", false);
-        row("link 2, port not a number", 2, kLoopback, QStringLiteral("abc"),
-            "Unable to set socket", false);
     }
 
     void connectFailures() {
@@ -286,7 +266,7 @@ private slots:
         QFETCH(QString, logLine);
         QFETCH(bool, dropped);
         Peer peer;
-        peer.onConnect = Peer::OnConnect::Reset;
+        peer.resetOnConnect = true;
         SteppedLink t(link);
         t.aim(address, port.isEmpty() ? peer.portText() : port);
         t.pending() = kPacket;
@@ -299,18 +279,6 @@ private slots:
         t.host.log.clear();
         t.poll(); // tries again unless the packet was dropped
         QCOMPARE(t.host.log.isEmpty(), dropped);
-    }
-
-    // The close button closes without a log line or a later event.
-    void closeButton() {
-        Peer peer;
-        SteppedLink t(1);
-        t.sendTo(peer, kPacket);
-        t.one->closeSocketIfOpen();
-        QCOMPARE(t.socket().State(), qint16(0));
-        QTRY_COMPARE(peer.connection(0)->state(), QAbstractSocket::UnconnectedState);
-        QCoreApplication::processEvents();
-        QVERIFY(t.host.log.isEmpty());
     }
 
     // A peer that floods is read and shown in bounded pieces; the link goes on.
@@ -329,24 +297,6 @@ private slots:
         t.pending() = QByteArrayLiteral("next");
         t.poll();
         QTRY_COMPARE(peer.received(), kPacket + "next");
-    }
-
-    void sendDataStopsQueueingForAPeerThatDoesNotRead() {
-        Peer peer;
-        peer.onConnect = Peer::OnConnect::NeverRead;
-        SteppedLink t(2);
-        t.aim(kLoopback, peer.port());
-        t.pending() = kPacket;
-        t.poll();
-        QTRY_COMPARE(t.socket().State(), qint16(7));
-        const QByteArray chunk(SocketControl::kMaxQueuedSendBytes / 2, 'x');
-        int accepted = 0;
-        while (accepted < 200 && t.socket().SendData(chunk)) {
-            ++accepted;
-            QCoreApplication::processEvents();
-        }
-        QVERIFY(accepted < 200);
-        QCOMPARE(t.socket().State(), qint16(7));
     }
 
     // With the links' own timers against a peer that holds its answer back:
@@ -404,13 +354,6 @@ private slots:
                     QStringLiteral("p%1: %2 for %3").arg(p).arg(stats.percentileUs(p)).arg(exact)));
             QCOMPARE(merged.percentileUs(p), stats.percentileUs(p));
         }
-    }
-
-    void statusText() {
-        QCOMPARE(statsOf({}).summary(QStringLiteral("Type 4")),
-                 QStringLiteral("Type 4: 0 responses"));
-        QCOMPARE(statsOf({12000, 12000, 12000, 12000, 40100}).summary(QStringLiteral("Type 5")),
-                 QStringLiteral("Type 5: 5 responses, median 12.0 ms, p95 40.1 ms, max 40.1 ms"));
     }
 };
 
