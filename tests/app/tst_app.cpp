@@ -204,12 +204,8 @@ private slots:
                                << QString::fromLatin1(logLines);
         };
         row("none", "", "7005 192.168.0.43 0 | 7018 192.168.0.43 0 | period 20 | count 11 | * | ");
-        row("tabs and leading separators", "  \t8000\t10.1.1.1\t1 \t",
-            "8000 10.1.1.1 1 | 7018 192.168.0.43 0 | period 20 | count 11 | * | ");
         row("full", "8000 127.0.0.1 1 8001 127.0.0.1 0 5 Lab1- True ipnd3.x01",
             "8000 127.0.0.1 1 | 8001 127.0.0.1 0 | period 5 | count 00 | Lab1-* | .\\ipnd3.x01");
-        row("eleven tokens: the rest ignored", "1 a true 2 b FALSE 7 P- -1 f.x01 extra",
-            "1 a 1 | 2 b 0 | period 7 | count 00 | P-* | .\\f.x01");
         row("period 0 keeps 20, booleans any case", "1 h tRuE 2 h 2.5 0",
             "1 h 1 | 2 h 1 | period 20 | count 11 | * | ");
         row("period beyond 16 bits", "1 h 0 2 h 0 70000",
@@ -403,7 +399,7 @@ private slots:
                                u"period stays 20"_s;
         const QString port = u"Port \"%1\" of the Type 4 socket is not a number from 1 to "
                              u"65535; packet not sent"_s;
-        for (const char *text : {"abc", "0", "40000", ""})
+        for (const char *text : {"abc", "40000"})
             QTest::addRow("period \"%s\"", text)
                 << u"period"_s << QString::fromLatin1(text) << period.arg(QLatin1String(text));
         QTest::newRow("port beyond 16 bits") << u"port"_s << u"70000"_s << port.arg(u"70000"_s);
@@ -434,17 +430,6 @@ private slots:
         QVERIFY(f.w().frmTCP1().gPendingType4Packet.isEmpty());
     }
 
-    // A cancelled XML dialog keeps the box's name, logs why nothing opened, loads nothing.
-    void cancelledDialog() {
-        WindowFixture f;
-        f.dialog->cancel = true;
-        f.w().txbFileName_Click();
-        QCOMPARE(f.w().txbFileName->text(), u".\\*.xml"_s);
-        QCOMPARE(f.logLines(), (QStringList{u"Open LOG file: .\\*.xml"_s,
-                                            u"ERROR on File search on file name .\\*.xml"_s}));
-        QCOMPARE(f.w().xmlLineStore().gXmlLineCount, qint16(0));
-    }
-
     void buttonsSendTheirExactFrame_data() {
         QTest::addColumn<int>("button"); // 0 Standard, 1 No Add, 2 Long, 3 Min, 4 Max
         QTest::addColumn<int>("shape");  // -1: "MOLI Data" off
@@ -459,11 +444,9 @@ private slots:
         row("No Add", 1, -1, "99901593", cannedIpndRecord(NoAdd));
         row("Max", 4, -1, "99907063", cannedIpndRecord(Max));
         row("Standard + Point", 0, 0, "99904124", cannedIpndRecord(Standard) + moli[0]);
-        row("Standard + Ellipsoid", 0, 4, "99904214", cannedIpndRecord(Standard) + moli[4]);
         row("Min + None: no location", 3, 5, "99901874", cannedIpndRecord(Min) + moli[5]);
         row("Max + MOLI takes the full record whatever the shape", 4, 1, "99912914",
             cannedIpndRecord(Max) + moli[6]);
-        row("Long + Polygon", 2, 3, "99909284", cannedIpndRecord(Long) + moli[3]);
         row("terminal id as typed", 0, -1, "1234503073", cannedIpndRecord(Standard), "12345");
     }
 
@@ -531,17 +514,6 @@ private slots:
         f.w().cmdSend5_Click();
         QTRY_COMPARE(peer.received(0), wire + "<a><Date_Sent>2024-03-05</Date_Sent></a>");
         QCOMPARE(peer.connectionCount(), 1);
-    }
-
-    // Hidden at start; shown, the window grows beside the log and shrinks back when hidden.
-    void chartBesideTheLog() {
-        WindowFixture f;
-        const int width = f.w().width();
-        QVERIFY(f.w().responseChart->isHidden());
-        f.w().chkChart->setChecked(true);
-        QVERIFY(f.w().width() > width && f.w().responseChart->y() == f.w().txbLog->y());
-        f.w().chkChart->setChecked(false);
-        QVERIFY(f.w().responseChart->isHidden() && f.w().width() == width);
     }
 
     void chartKeepsTheLatestPoints_data() {

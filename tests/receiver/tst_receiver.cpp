@@ -175,10 +175,6 @@ void badValue(const char *option, const char *value) {
                .arg(QLatin1String(value), QLatin1String(option));
 }
 
-constexpr int kFloodTimeoutMs = 30'000;
-constexpr qint64 kFloodBytes = 100LL * 1024 * 1024;
-constexpr qint64 kFloodChunk = 1024 * 1024;
-
 // The receiver's lines about this client, from what they say after the peer.
 QStringList linesFor(const Client &client, QStringList texts, const char *side = "T4") {
     for (QString &text : texts)
@@ -387,48 +383,6 @@ private slots:
                          at + QStringLiteral("heartbeat|answered in N ms|OK|"),
                          at + QStringLiteral("document|") + document + QStringLiteral("|OK|")}));
         QCOMPARE(receiver.stats().exitStatus(), 1);
-    }
-
-    // After the head, the flood is of "A"s: garbage, or the body of what the head opens.
-    void floodIsDroppedAndOthersServed_data() {
-        QTest::addColumn<QByteArray>("head");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("100 MB frame") << QByteArray("999999999993|")
-                                      << QStringLiteral("term 999 len 99999999 INVALID: frame too "
-                                                        "long");
-        QTest::newRow("garbage") << QByteArray() << QStringLiteral("garbage INVALID");
-        QTest::newRow("document without end")
-            << QByteArray("<") << QStringLiteral("INVALID: document too long");
-    }
-
-    void floodIsDroppedAndOthersServed() {
-        QFETCH(QByteArray, head);
-        QFETCH(QString, text);
-        TestReceiver receiver;
-        QVERIFY(receiver.start());
-        const quint16 to = head.startsWith('<') ? receiver.type5Port() : receiver.type4Port();
-        // Up to 100 MB, as fast as the connection takes it, until the receiver drops it.
-        Client flooder(to);
-        const QByteArray chunk(kFloodChunk, 'A');
-        qint64 sent = flooder.socket.write(head);
-        const auto topUp = [&] {
-            while (!flooder.isClosed() && sent < kFloodBytes &&
-                   flooder.socket.bytesToWrite() < kFloodChunk)
-                sent += flooder.socket.write(chunk);
-        };
-        connect(&flooder.socket, &QTcpSocket::bytesWritten, &flooder, topUp);
-        topUp();
-        QTRY_VERIFY_WITH_TIMEOUT(flooder.isClosed(), kFloodTimeoutMs);
-        QCOMPARE(receiver.stats().connectionsDropped, 1);
-        const QString last = receiver.lines.last();
-        QVERIFY2(last.contains(text) && last.endsWith(QLatin1String(", connection dropped")),
-                 qPrintable(last));
-        const qsizetype bound = receiver.options().maxDocumentBytes + 512 * 1024;
-        QVERIFY2(receiver.stats().peakBufferedBytes <= bound,
-                 qPrintable(QString::number(receiver.stats().peakBufferedBytes)));
-        Client next(to);
-        next.socket.write(standardFrame());
-        QTRY_COMPARE(next.data, QByteArray("ACK"));
     }
 
     // A half-sent frame does not keep a Type 4 connection open; a lasting
