@@ -320,12 +320,10 @@ private slots:
         const QString document =
             QRegularExpression::escape(QString::fromLatin1(cannedAmlDocument()));
         const auto moli = cannedMoliRecords();
-        row("standard", "--type4 @4 --send standard", {standard});
         row("max with moli takes the full record", "--type4 @4 --moli circular --send max",
             {frame("99912914", CannedRecord::Max, moli[kMoliFull])});
         row("two presses, two connections, in order", "--type4 @4 --send noadd --send min",
             {frame("99901593", CannedRecord::NoAdd), frame("99901143", CannedRecord::Min)});
-        row("send5", "--type5 @5 --send5", {}, document);
         row("type 4 first, then type 5", "--type5 @5 --send5 --type4 @4 --send standard",
             {standard}, document);
         // The file's lines joined, restamped now.
@@ -388,8 +386,6 @@ private slots:
              "Result: FAIL: 1 not handed over"});
         row("missing data file", "--type4 @4 --data-file @dir/none.x01", 2,
             {"talvgen-cli: cannot open @dir/none.x01: "});
-        row("missing xml file", "--type5 @5 --xml @dir/none.xml", 2,
-            {"talvgen-cli: cannot open @dir/none.xml: "});
         row("folder for a file", "--type4 @4 --data-file @dir/sub", 2,
             {"talvgen-cli: cannot open @dir/sub: is a folder"});
         row("empty xml file: the window cannot load it", "--type5 @5 --xml @dir/empty.xml", 2,

@@ -78,29 +78,6 @@ struct EndToEnd : WindowFixture {
 class TestEndToEnd : public QObject {
     Q_OBJECT
 private slots:
-    // Each button in turn with the Polygon record, each press answered before the next.
-    void cannedButtons() {
-        EndToEnd f;
-        QVERIFY(f.listening);
-        f.w().chkMOLI->click();
-        f.w().optMOLI[3]->click();
-        int sent = 0;
-        for (ButtonMember button : kCannedButtons) {
-            QTest::mouseClick(f.w().*button, Qt::LeftButton);
-            const QString frame = f.logLines().last().mid(4); // after "--> "
-            QVERIFY(f.link1Delivers());
-            ++sent;
-            QTRY_COMPARE_WITH_TIMEOUT(f.w().lbProcessed->text(), QString::number(sent), kWaitMs);
-            const QString verdict = f.verdicts(sent).value(sent - 1);
-            QVERIFY2(
-                verdict.startsWith(
-                    QStringLiteral("T4 term 999 len %1 type 4 fields 52+").arg(frame.mid(3, 4))) &&
-                    verdict.endsWith(QLatin1String(" OK")),
-                qPrintable(verdict));
-        }
-        f.finish(sent, 0);
-    }
-
     // Both rows, period 2: each record goes to row 0 at a boundary and to row 1
     // (talvrecv's Type 5 port) on link 1 one tick later.
     void dataFileCycle() {

@@ -108,7 +108,6 @@ public:
         connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] { topUp(socket); });
         topUp(socket);
     }
-    bool floodDone() const { return m_floodLeft == 0; }
 
 private:
     static constexpr qint64 kFloodChunk = 1024 * 1024;
@@ -186,7 +185,6 @@ struct SteppedLink {
     QTimer &pollTimer() { return one ? one->timerTCP() : two->timerTCP2(); }
     QTimer &responseTimer() { return one ? one->tmrPacketResponse() : two->tmrPacketResponse2(); }
     qint32 &responseTime() { return one ? one->gResponseTime : two->ResponseTime2; }
-    qint32 delayedCount() const { return one ? one->gDelayedCount : two->DelayedCount2; }
     void setDelayedCount(qint16 count) {
         if (one)
             one->gDelayedCount = count;
