@@ -365,25 +365,6 @@ private slots:
         QCOMPARE(receiver.stats().exitStatus(), 1);
     }
 
-    // A half-sent frame does not keep a Type 4 connection open; a lasting
-    // Type 5 connection is allowed a longer quiet spell.
-    void idleConnectionsAreClosed() {
-        ReceiverOptions options = testOptions();
-        options.type4IdleTimeoutMs = 100;
-        options.idleSweepIntervalMs = 20;
-        TestReceiver receiver(options);
-        QVERIFY(receiver.start());
-        Client type5(receiver.type5Port());
-        Client client(receiver.type4Port());
-        client.socket.write("99900");
-        QTRY_VERIFY(client.isClosed());
-        QCOMPARE(receiver.lines,
-                 linesFor(client, textList({"incomplete frame 5 bytes INVALID: frame is incomplete",
-                                            "connection closed after 100 ms idle"})));
-        QCOMPARE(receiver.stats().connectionsDropped, 1);
-        QVERIFY(!type5.isClosed());
-    }
-
     // Also on the lasting Type 5 connection: a document gets a reset too.
     void resetWhereTheReplyWouldGo() {
         ReceiverOptions options = testOptions();
