@@ -307,6 +307,30 @@ private slots:
         QVERIFY2(tally.verdict().startsWith(verdict), qPrintable(tally.verdict()));
     }
 
+    void countsLogLines_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("socketErrors");
+        QTest::addColumn<int>("fileFailures");
+        QTest::newRow("set-up failed") << "Unable to set socket" << 1 << 0;
+        QTest::newRow("data file not opened")
+            << "Unable to open log file, windows reports: No such file" << 0 << 1;
+        QTest::newRow("peer closed is no error") << "Event: Port Closed" << 0 << 0;
+        QTest::newRow("prefix only inside a line") << "x Unable to set socket" << 0 << 0;
+    }
+
+    // Only data-file frames are counted from the log; the runner counts canned ones.
+    void countsLogLines() {
+        QFETCH(QString, line);
+        QFETCH(int, socketErrors);
+        QFETCH(int, fileFailures);
+        RunTally tally;
+        tally.logged(line);
+        tally.logged(QStringLiteral("--> 99900053|A|B"));
+        QCOMPARE(tally.socketErrors, socketErrors);
+        QCOMPARE(tally.type4.stored, 0);
+        QCOMPARE(tally.dataFileFailures, fileFailures);
+    }
+
     // type5: a pattern for all the Type 5 link carried.
     void bytesOnTheWire_data() {
         QTest::addColumn<QStringList>("arguments");

@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -320,6 +321,25 @@ private slots:
         QTRY_COMPARE(client.isClosed(), bool(replyCase & (CloseAfterReply | HangUp)));
         if (ReceiverConnection *connection = receiver.onlyConnection())
             QVERIFY(!connection->heartbeatsRunning()); // a frame stream owes no answers
+    }
+
+    // A frame that comes while an earlier reply is still held waits its own delay.
+    void eachReplyWaitsItsOwnDelay() {
+        ReceiverOptions options = testOptions();
+        options.delayMs = 300;
+        TestReceiver receiver(options);
+        QVERIFY(receiver.start());
+        Client client(receiver.type4Port());
+        client.socket.write(standardFrame());
+        QTRY_COMPARE(receiver.lines.size(), 1);
+        QElapsedTimer second;
+        QTimer::singleShot(100, &client, [&] {
+            client.socket.write(standardFrame());
+            second.start();
+        });
+        QTRY_COMPARE(client.data, QByteArray("ACKACK"));
+        QVERIFY2(second.elapsed() >= options.delayMs,
+                 qPrintable(QString::number(second.elapsed())));
     }
 
     // Time is stepped by hand. The late answer is unasked for; the next one
