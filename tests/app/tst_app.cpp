@@ -172,12 +172,6 @@ struct CycleFixture : WindowFixture {
             all += frameFileRecord(kBodies[n.toInt() - 1]);
         return all;
     }
-    static QByteArray receivedBy(const Peer &peer) {
-        QByteArray all;
-        for (int i = 0; i < peer.connectionCount(); ++i)
-            all += peer.received(i);
-        return all;
-    }
 };
 
 } // namespace
@@ -328,8 +322,8 @@ private slots:
         }
         QCOMPARE(f.w().timerlabel->text() + u'|' + f.w().PktNum->text(), shown);
         // Each record reached its receiver framed, once, and was logged as sent.
-        QTRY_COMPARE(CycleFixture::receivedBy(f.row0), CycleFixture::frames(toRow0));
-        QTRY_COMPARE(CycleFixture::receivedBy(f.row1), CycleFixture::frames(toRow1));
+        QTRY_COMPARE(f.row0.receivedByConnection().join(), CycleFixture::frames(toRow0));
+        QTRY_COMPARE(f.row1.receivedByConnection().join(), CycleFixture::frames(toRow1));
         if (toRow1.isEmpty())
             QCOMPARE(f.sentRecords(), toRow0);
         QCOMPARE(f.sentBodies().size(),

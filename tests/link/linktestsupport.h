@@ -73,7 +73,7 @@ inline void resetConnection(QTcpSocket *socket) {
 }
 
 // The receiving system: listens on 127.0.0.1, keeps what each connection
-// sends and, depending on its settings, answers, closes or resets.
+// sends and, depending on its settings, answers or resets.
 class Peer : public QObject {
 public:
     Peer() {
