@@ -74,11 +74,12 @@ QMap<QString, QString> operatorView(WindowFixture &f) {
             {u"chart"_s, w.responseChart->isVisible() ? u"shown"_s : u"hidden"_s}};
 }
 
-// One change of a control's state by "mouse", "code", a key name or the accessible
-// Press action. The period box is typed into, then left by a click elsewhere or Tab.
+// One change of a control's state: "code" sets an option or clicks a button as a
+// tool would; a key name, "mouse" or the accessible "Press" act on a file name
+// box, whose clicks are our own. The period box is typed into, then left by a
+// click elsewhere ("mouse") or Tab.
 void act(frmIPNDZandrel &w, QWidget *target, const QString &means) {
     auto *button = qobject_cast<QAbstractButton *>(target);
-    const bool option = qobject_cast<QRadioButton *>(target) || qobject_cast<QCheckBox *>(target);
     if (target == w.PktPer) {
         w.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&w));
@@ -89,10 +90,10 @@ void act(frmIPNDZandrel &w, QWidget *target, const QString &means) {
             QTest::mouseClick(w.txbTermID, Qt::LeftButton);
         else
             QTest::keyClick(w.PktPer, Qt::Key_Tab);
-    } else if (means == u"mouse") {
-        option ? clickOption(button) : QTest::mouseClick(target, Qt::LeftButton);
     } else if (means == u"code") {
-        option ? button->setChecked(!button->isChecked()) : button->click();
+        button->isCheckable() ? button->setChecked(!button->isChecked()) : button->click();
+    } else if (means == u"mouse") {
+        QTest::mouseClick(target, Qt::LeftButton);
     } else if (means == u"Press") {
         QAccessibleActionInterface *actions =
             QAccessible::queryAccessibleInterface(target)->actionInterface();
@@ -221,7 +222,8 @@ private slots:
         QVERIFY(f.w().Timer1->isActive() && !f.w().hasLinks());
     }
 
-    // Each control by each means an operator or a tool has: the same effect.
+    // Each control acts on a change of its state, however it came: the same effect.
+    // The mouse and keys reach the buttons through Qt's own state changes.
     void controlsActOnEveryMeans_data() {
         QTest::addColumn<QString>("control");
         QTest::addColumn<QString>("means");
@@ -234,16 +236,16 @@ private slots:
                     << QString::fromLatin1(control) << how << QString::fromLatin1(prepare)
                     << QString::fromLatin1(effect);
         };
-        rows("AML (Type5)", "mouse Space code", "", "frame=5");
-        rows("Mimic PYRN Server", "mouse Space code", "", "server=on");
-        rows("Mimic Telstra Client", "mouse code", "Mimic PYRN Server", "server=off");
-        rows("Unlimited Pkts", "mouse Space code", "unlimited", "count=on");
+        rows("AML (Type5)", "code", "", "frame=5");
+        rows("Mimic PYRN Server", "code", "", "server=on");
+        rows("Mimic Telstra Client", "code", "Mimic PYRN Server", "server=off");
+        rows("Unlimited Pkts", "code", "unlimited", "count=on");
         rows("IPND data file", "mouse Return Space Press", "", "dialogs=IPND Data File");
-        rows("XML data file", "mouse Enter Space Press", "AML (Type5)", "dialogs=XML Data File");
-        rows("Start", "mouse Space code", "", "run=Stop");
-        rows("Standard", "mouse code", "", "sent4=1");
-        rows("Send", "mouse code", "AML (Type5)", "sent5=1");
-        rows("Chart", "mouse code", "", "chart=shown");
+        rows("XML data file", "Enter", "AML (Type5)", "dialogs=XML Data File");
+        rows("Start", "code", "", "run=Stop");
+        rows("Standard", "code", "", "sent4=1");
+        rows("Send", "code", "AML (Type5)", "sent5=1");
+        rows("Chart", "code", "", "chart=shown");
         rows("Period", "mouse Tab", "", "period=5"); // takes effect when the focus leaves
     }
 

@@ -162,14 +162,6 @@ void optionRow(const char *name, const QStringList &arguments, Action action, co
     QTest::newRow(name) << arguments << action << QString::fromLatin1(text);
 }
 
-void badValue(const char *option, const char *value) {
-    QTest::addRow("--%s %s", option, value)
-        << (argv("") << QStringLiteral("--") + QLatin1String(option) << QString::fromLatin1(value))
-        << Action::UsageError
-        << QStringLiteral("bad value \"%1\" for --%2")
-               .arg(QLatin1String(value), QLatin1String(option));
-}
-
 // The receiver's lines about this client, from what they say after the peer.
 QStringList linesFor(const Client &client, QStringList texts, const char *side = "T4") {
     for (QString &text : texts)
@@ -203,8 +195,12 @@ private slots:
         const QByteArray answer = heartbeatAnswerBytes();
         const QString docOk = QStringLiteral("document 116 lines %1 bytes OK").arg(doc.size());
         const QString hb = QStringLiteral("heartbeat answer");
-        row("frames back to back", standard + point + standard,
-            {kStandardOk, frameLine(point, "type 4 fields 52+46 OK"), kStandardOk});
+        const QByteArray longFrame = frameCannedRecord("999", '|' + QByteArray(123456, 'b'), false);
+        row("frames back to back, long ones too", standard + point + longFrame + standard,
+            {kStandardOk, frameLine(point, "type 4 fields 52+46 OK"),
+             QStringLiteral("term 999 len 123458 type 3 fields 1 INVALID: type 3 with 1 fields, "
+                            "expected 52"),
+             kStandardOk});
         row("answers around documents", answer + answer + doc + answer + doc + answer,
             {hb, hb, docOk, hb, docOk, hb}, StreamKind::Type5);
         row("answer inside a document", doc.first(300) + answer + doc.sliced(300), {hb, docOk},
@@ -256,8 +252,10 @@ private slots:
         optionRow("unknown option", argv("--bogus"), Action::UsageError, "Unknown option 'bogus'.");
         optionRow("missing value", argv("--delay"), Action::UsageError,
                   "Missing value after '--delay'.");
-        badValue("type4-port", "65536");
-        badValue("delay", "-5");
+        optionRow("port beyond 16 bits", argv("--type4-port 65536"), Action::UsageError,
+                  "bad value \"65536\" for --type4-port");
+        optionRow("negative delay", argv("--delay -5"), Action::UsageError,
+                  "bad value \"-5\" for --delay");
     }
 
     void parse() {
@@ -371,17 +369,6 @@ private slots:
                                     "heartbeat answered in N ms"})
                               << document + QStringLiteral(" OK"),
                           "T5"));
-        QStringList records;
-        for (const QStringList &fields : receiver.records)
-            records << fields.join(QLatin1Char('|'));
-        const QString at =
-            QStringLiteral("2024-03-05T14:07:09.000+00:00|T5|%1|").arg(client.peer());
-        QCOMPARE(
-            records.replaceInStrings(anyMs, QStringLiteral("N ms")),
-            (QStringList{at + QStringLiteral("heartbeat|sent|INVALID|not answered within 2 s"),
-                         at + QStringLiteral("heartbeat|answer|INVALID|answer without a heartbeat"),
-                         at + QStringLiteral("heartbeat|answered in N ms|OK|"),
-                         at + QStringLiteral("document|") + document + QStringLiteral("|OK|")}));
         QCOMPARE(receiver.stats().exitStatus(), 1);
     }
 

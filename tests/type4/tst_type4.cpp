@@ -108,31 +108,6 @@ private slots:
         QCOMPARE(frame, expected);
     }
 
-    // Frames back to back come out one by one, read whole or byte by byte.
-    void streamOfFrames() {
-        const Lines bodies = {"3|12345678|x", bodyOf(10000), "4|9912|a|b", bodyOf(123456), "3|0"};
-        QByteArray stream;
-        for (const QByteArray &body : bodies)
-            stream += frameFileRecord(body);
-        for (const qsizetype chunk : {stream.size(), qsizetype(1)}) {
-            Lines seen;
-            QByteArray buffer;
-            for (qsizetype at = 0; at < stream.size(); at += chunk) {
-                buffer += stream.mid(at, chunk);
-                Type4Frame frame;
-                qsizetype consumed = 0;
-                while (Type4Frame::parse(buffer, consumed, frame) ==
-                       Type4Frame::ParseResult::Frame) {
-                    QCOMPARE(frame.terminalId, fileRecordTerminalId(frame.body));
-                    seen << frame.body;
-                    buffer.remove(0, consumed);
-                }
-            }
-            QCOMPARE(seen, bodies);
-            QVERIFY(buffer.isEmpty());
-        }
-    }
-
     // The operator's MOLI shape options pick these records by position.
     void moliRecordsInOptionOrder() {
         QByteArray shapes;

@@ -7,7 +7,7 @@
 #include <QTest>
 
 // Type 5 documents as the wire and the log see them: the canned document, the
-// receiver's checker and splitter, the XML file load and what Send leaves pending.
+// receiver's checker, the XML file load and what Send leaves pending.
 namespace {
 
 using Lines = QList<QByteArray>;
@@ -112,23 +112,6 @@ private slots:
         const AmlCheck check = checkAmlDocument(document);
         QCOMPARE(check.reason.left(reason.size()), reason);
         QCOMPARE(check.ok, reason.isEmpty());
-    }
-
-    // Documents back to back, whole or byte by byte, come off complete; the
-    // incomplete tail stays.
-    void splitter() {
-        const QByteArray doc = cannedAmlDocument();
-        const QByteArray stream = doc + joinedLines(doc) + doc.left(40);
-        QByteArray whole = stream, trickle;
-        Lines trickled;
-        for (const char byte : stream) {
-            trickle.append(byte);
-            trickled += takeCompleteDocuments(trickle);
-        }
-        const Lines expected{doc, joinedLines(doc)};
-        QCOMPARE(takeCompleteDocuments(whole), expected);
-        QCOMPARE(trickled, expected);
-        QVERIFY(whole == doc.left(40) && trickle == whole);
     }
 
     // What the load logs, and what Send then leaves pending after "old".
