@@ -188,17 +188,6 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<RunOptions>("expected");
 
-        RunOptions sends;
-        sends.type4 = at("h", 7005);
-        sends.sends = {CannedSend::Max, CannedSend::Min, CannedSend::Long, CannedSend::NoAdd,
-                       CannedSend::Standard};
-        sends.termId = QStringLiteral("12");
-        sends.waitSeconds = 0;
-        QTest::newRow("every record in the order given, term-id as typed, wait 0")
-            << argv("--type4 h:7005 --send max --send min --send long --send noadd --send standard "
-                    "--term-id 12 --wait 0")
-            << sends;
-
         // The words in the order of the shape buttons; the rest stays at its default.
         const char *shapes[] = {"point", "circular", "arc", "polygon", "ellipsoid", "none"};
         RunOptions moli;
@@ -213,6 +202,9 @@ private slots:
 
         RunOptions rest;
         rest.type4 = at("localhost", 1);
+        rest.sends = {CannedSend::Max, CannedSend::Min, CannedSend::Long, CannedSend::NoAdd,
+                      CannedSend::Standard};
+        rest.termId = QStringLiteral("12");
         rest.type5 = at("::1", 65535);
         rest.send5 = true;
         rest.xmlFile = QStringLiteral("aml.xml");
@@ -222,8 +214,9 @@ private slots:
         rest.unlimited = true;
         rest.quiet = true;
         rest.waitSeconds = 0.5;
-        QTest::newRow("the rest, at its limits")
-            << argv("--type4 localhost:1 --type5 [::1]:65535 --send5 --xml aml.xml --data-file "
+        QTest::newRow("every record in the order given, the rest at its limits")
+            << argv("--type4 localhost:1 --send max --send min --send long --send noadd --send "
+                    "standard --term-id 12 --type5 [::1]:65535 --send5 --xml aml.xml --data-file "
                     "ipnd3.x01 --period 32767 --periods 1000000 --unlimited --quiet --wait 0.5")
             << rest;
     }

@@ -20,87 +20,60 @@ QString sample(const char *name) {
     return QStringLiteral(TALVGEN_SOURCE_DIR) + QStringLiteral("/samples/") + QLatin1String(name);
 }
 
-// talvrecv started with the given options, and the window with its one-second
-// timer stopped (tests step it) and both socket rows pointed at talvrecv, disabled.
-struct EndToEnd : WindowFixture {
-    TalvrecvProcess receiver;
-    bool listening;
-
-    explicit EndToEnd(const QStringList &arguments = {})
-        : receiver(arguments)
-        , listening(receiver.waitListening()) {
-        w().Timer1->stop();
-        w().frmTCP1().timerTCP().stop();
-        setRow(0, QString::number(receiver.type4Port()), false);
-        setRow(1, QString::number(receiver.type5Port()), false);
-    }
-    // Link 1's send poll, stepped by hand so that a real tick cannot close a
-    // link still waiting for its answer on a slow machine. Sends the pending
-    // packet, if any, and waits for link 1 to close on its answer.
-    bool link1Delivers() {
-        Type4Link &link = w().frmTCP1();
-        const auto reaches = [&](SocketState state) {
-            link.SendTCPPacket();
-            return QTest::qWaitFor([&] { return link.wskMessage().socketState() == state; },
-                                   kWaitMs);
-        };
-        return link.gPendingType4Packet.isEmpty() ||
-               (reaches(SocketState::Connected) && reaches(SocketState::Closed));
-    }
-    // Each line talvrecv printed, as "<side>[ on port <port>] <text>".
-    QStringList verdicts(qsizetype count) const {
-        (void)QTest::qWaitFor([&] { return receiver.lines().size() >= count; }, kWaitMs);
-        QStringList found;
-        for (const TalvrecvProcess::Line &line : receiver.lines())
-            found << line.side +
-                         (line.onPort ? QStringLiteral(" on port %1").arg(line.onPort)
-                                      : QString()) +
-                         QLatin1Char(' ') + line.text;
-        return found;
-    }
-};
-
 } // namespace
 
 class TestEndToEnd : public QObject {
     Q_OBJECT
 private slots:
     // Both rows, period 2: each record goes to row 0 at a boundary and to row 1
-    // (talvrecv's Type 5 port) on link 1 one tick later.
+    // (talvrecv's Type 5 port) on link 1 one tick later. Link 1's send poll is
+    // stepped by hand so that a real tick cannot close a link still waiting for
+    // its answer on a slow machine.
     void dataFileCycle() {
         QTemporaryDir dir;
         const QString csv = dir.filePath(QStringLiteral("verdicts.csv"));
-        EndToEnd f({QStringLiteral("--csv"), csv});
-        QVERIFY(f.listening);
-        f.w().chkEnable[0]->setChecked(true);
-        f.w().chkEnable[1]->setChecked(true);
+        TalvrecvProcess receiver({QStringLiteral("--csv"), csv});
+        QVERIFY(receiver.waitListening());
+        WindowFixture f;
+        f.w().Timer1->stop();
+        Type4Link &link = f.w().frmTCP1();
+        link.timerTCP().stop();
+        f.setRow(0, QString::number(receiver.type4Port()), true);
+        f.setRow(1, QString::number(receiver.type5Port()), true);
         f.dialog->answer = sample("ipnd3.x01");
         f.w().lbIPNDfile_Click();
         f.setPeriod(2);
         f.w().RunControl_Click();
+        const auto reaches = [&](SocketState state) {
+            link.SendTCPPacket();
+            return QTest::qWaitFor([&] { return link.wskMessage().socketState() == state; },
+                                   kWaitMs);
+        };
         for (int tick = 0; tick < 6; ++tick) {
             f.w().Timer1_Timer();
-            QVERIFY(f.link1Delivers());
+            QVERIFY(link.gPendingType4Packet.isEmpty() ||
+                    (reaches(SocketState::Connected) && reaches(SocketState::Closed)));
         }
         const QByteArrayList bodies = f.sentBodies();
         QCOMPARE(bodies.size(), 4);
         QStringList expected;
         for (int i = 0; i < bodies.size(); ++i)
             expected << QStringLiteral("T4%1 term %2 len %3 type %4 fields OK")
-                            .arg(i % 2 ? QStringLiteral(" on port %1").arg(f.receiver.type5Port())
+                            .arg(i % 2 ? QStringLiteral(" on port %1").arg(receiver.type5Port())
                                        : QString(),
                                  QString::fromLatin1(fileRecordTerminalId(bodies[i])),
                                  QString::fromLatin1(type4LengthField(bodies[i].size())),
                                  QString::fromLatin1(bodies[i].left(1)));
         static const QRegularExpression fieldCount(QStringLiteral(" fields \\d+(\\+\\d+)? "));
-        QCOMPARE(f.verdicts(bodies.size()).replaceInStrings(fieldCount, QStringLiteral(" fields ")),
-                 expected);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            receiver.verdicts().replaceInStrings(fieldCount, QStringLiteral(" fields ")), expected,
+            kWaitMs);
         QCOMPARE(f.w().lbProcessed->text(), QString::number(bodies.size()));
         // SIGTERM ends talvrecv with exit 0 and a summary that counts every frame valid.
-        QCOMPARE(f.receiver.waitExit(true), 0);
-        QVERIFY2(f.receiver.output().contains(
+        QCOMPARE(receiver.waitExit(true), 0);
+        QVERIFY2(receiver.output().contains(
                      QStringLiteral("\nsummary: frames received 4, valid 4, invalid 0\n")),
-                 qPrintable(f.receiver.output()));
+                 qPrintable(receiver.output()));
         QFile file(csv);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray rows = file.readAll();

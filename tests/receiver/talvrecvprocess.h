@@ -12,21 +12,12 @@ class TalvrecvProcess {
 public:
     static constexpr int kWaitMs = 20'000;
 
-    // One line about a frame, document or heartbeat.
-    struct Line {
-        QString side;       // "T4" or "T5"
-        QString peer;       // "127.0.0.1:<port>"
-        quint16 onPort = 0; // the port it arrived on, when that is not its side's port
-        QString text;       // "term 999 len 0307 type 3 fields 52 OK"
-    };
-
-    // type4Port 0 lets talvrecv choose.
-    explicit TalvrecvProcess(const QStringList &arguments, quint16 type4Port = 0) {
+    explicit TalvrecvProcess(const QStringList &arguments) {
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
                          [this] { m_out += m_process.readAllStandardOutput(); });
         m_process.start(QStringLiteral(TALVRECV_PATH),
-                        QStringList{QStringLiteral("--type4-port"), QString::number(type4Port),
+                        QStringList{QStringLiteral("--type4-port"), QStringLiteral("0"),
                                     QStringLiteral("--type5-port"), QStringLiteral("0")} +
                             arguments);
     }
@@ -58,16 +49,16 @@ public:
     QString output() const { return QString::fromLocal8Bit(m_out); }
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
 
-    QList<Line> lines() const {
+    // Each line about a frame, document or heartbeat, without its time and peer:
+    // "T4[ on port <port>] <text>".
+    QStringList verdicts() const {
         static const QRegularExpression line(
-            QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} (T4|T5) "
-                           "(127\\.0\\.0\\.1:\\d+)(?: on port (\\d+))? (.*)$"),
+            QStringLiteral("^\\S+ \\S+ (T4|T5) 127\\.0\\.0\\.1:\\d+( on port \\d+)? (.*)$"),
             QRegularExpression::MultilineOption);
-        QList<Line> found;
+        QStringList found;
         for (auto it = line.globalMatch(output()); it.hasNext();) {
             const QRegularExpressionMatch match = it.next();
-            found.append({match.captured(1), match.captured(2), quint16(match.captured(3).toUInt()),
-                          match.captured(4)});
+            found << match.captured(1) + match.captured(2) + u' ' + match.captured(3);
         }
         return found;
     }
