@@ -3,6 +3,7 @@
 #include "frmipndzandrel.h"
 #include "ipnddatafile.h"
 #include "socketcontrol.h"
+#include "textlinereader.h"
 #include "type4link.h"
 #include "type5link.h"
 
@@ -19,6 +20,12 @@
 #include <climits>
 
 namespace {
+
+// A report's case name holds the file's own name; a backslash separates folders,
+// as it does for the window.
+QString caseFileName(const QString &operatorPath) {
+    return QFileInfo(TextLineReader::toFileSystemPath(operatorPath)).fileName();
+}
 
 // Answers each file dialog with the file named on the command line, as an
 // operator picking it would; a dialog nobody named a file for is cancelled
@@ -163,7 +170,7 @@ void HeadlessRun::sendType5() {
         return;
     m_window->txbFileName_Click();
     if (!aborted())
-        pressSend5(QFileInfo(m_options.xmlFile).fileName());
+        pressSend5(caseFileName(m_options.xmlFile));
 }
 
 void HeadlessRun::pressSend5(const QString &sent) {
@@ -350,7 +357,7 @@ void HeadlessRun::onLogged(const QString &line) {
         beginExchange(0, m_nextCanned);
     else if (line.startsWith(QLatin1String("RSFP: Data Sent: ")))
         beginExchange(0, QStringLiteral("%1:line %2")
-                             .arg(QFileInfo(m_options.dataFile).fileName())
+                             .arg(caseFileName(m_options.dataFile))
                              .arg(m_window->ipndDataFile().lineNumber()));
     for (std::optional<Exchange> &exchange : m_exchange)
         if (exchange)

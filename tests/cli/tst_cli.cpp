@@ -39,7 +39,7 @@ void refused(const char *complaint, const char *line) {
     refused(complaint, line, {""});
 }
 
-QStringList texts(std::initializer_list<const char *> list) {
+QStringList texts(const QList<const char *> &list) {
     QStringList all;
     for (const char *text : list)
         all << QString::fromLatin1(text);
@@ -175,11 +175,25 @@ struct Run {
     QStringList err;
 };
 
+// One run of the runs table; what a row leaves out is checked as nothing.
+struct RunCase {
+    const char *arguments = "";
+    int status = 0;
+    QList<const char *> printed = {};
+    QList<QByteArray> type4 = {};
+    QString type5 = {};
+    QList<const char *> cases = {};
+    int delayMs = 0;
+    QByteArray beforeAnswer = {};
+};
+
 constexpr int kProcessTimeoutMs = 30000;
 
 const QString kProgram = QStringLiteral(TALVGEN_BINARY_DIR "/cli/talvgen-cli");
 
 } // namespace
+
+Q_DECLARE_METATYPE(RunCase)
 
 class tst_Cli : public QObject {
     Q_OBJECT
@@ -314,149 +328,124 @@ private slots:
         QCOMPARE(tally.socketErrors, socketErrors);
     }
 
-    // type5: a pattern for all the Type 5 link carried.
-    void bytesOnTheWire_data() {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QList<QByteArray>>("type4Connections");
-        QTest::addColumn<QString>("type5");
-        const auto row = [](const char *name, const char *arguments, const QList<QByteArray> &type4,
-                            const QString &type5 = {}) {
-            QTest::newRow(name) << words(arguments) << type4 << type5;
-        };
+    // A run against the peers: how it ends, the starts of lines it prints (in this
+    // order, stderr then stdout), what each link carried (type5 a pattern), and
+    // when cases are given, its JUnit and CSV reports, a case a line as "name
+    // outcome" in the order the exchanges ended. Unless the run stops before it
+    // starts (exit 2), only the links checked are.
+    void runs_data() {
+        QTest::addColumn<RunCase>("c");
         const QByteArray standard = frame("99903073", CannedRecord::Standard);
         const QString document =
             QRegularExpression::escape(QString::fromLatin1(cannedAmlDocument()));
         const auto moli = cannedMoliRecords();
-        row("max with moli takes the full record", "--type4 @4 --moli circular --send max",
-            {frame("99912914", CannedRecord::Max, moli[kMoliFull])});
-        row("two presses, two connections, in order", "--type4 @4 --send noadd --send min",
-            {frame("99901593", CannedRecord::NoAdd), frame("99901143", CannedRecord::Min)});
-        row("type 4 first, then type 5", "--type5 @5 --send5 --type4 @4 --send standard",
-            {standard}, document);
-        // The file's lines joined, restamped now.
-        row("send5, then xml", "--type5 @5 --send5 --xml @dir/small.xml", {},
-            document + QStringLiteral("<\\?xml version=\"1.0\" encoding=\"UTF-8\"\\?><CLI_Data>"
-                                      "<Date_Sent>(?!2019-11-04)\\d{4}-\\d\\d-\\d\\d</Date_Sent>"
-                                      "<Time_Sent>\\d\\d:\\d\\d:\\d\\d</Time_Sent></CLI_Data>"));
+        QTest::newRow("max with moli takes the full record")
+            << RunCase{.arguments = "--type4 @4 --moli circular --send max",
+                       .type4 = {frame("99912914", CannedRecord::Max, moli[kMoliFull])}};
+        // Both links, each press its own connection in order; the file's lines joined,
+        // restamped now.
+        QTest::newRow("canned with moli, aml and xml") << RunCase{
+            .arguments = "--type5 @5 --send5 --xml @dir/small.xml --type4 @4 "
+                         "--moli point --send standard --send noadd",
+            .type4 = {frame("99904124", CannedRecord::Standard, moli[kMoliPoint]),
+                      frame("99902644", CannedRecord::NoAdd, moli[kMoliPoint])},
+            .type5 = document + QStringLiteral("<\\?xml version=\"1.0\" encoding=\"UTF-8\"\\?>"
+                                               "<CLI_Data><Date_Sent>(?!2019-11-04)\\d{4}-\\d\\d-"
+                                               "\\d\\d</Date_Sent><Time_Sent>\\d\\d:\\d\\d:\\d\\d"
+                                               "</Time_Sent></CLI_Data>"),
+            .cases = {"type4.001.standard+point answered", "type4.002.noadd+point answered",
+                      "type5.001.canned answered", "type5.002.small.xml answered"}};
         // The operator's backslash is a folder separator.
-        row("data file cycle: first record, then stop",
-            "--type4 @4 --period 1 --periods 1 --data-file @dir\\small.x01",
-            {"01200163|12345678|first"});
-    }
-
-    void bytesOnTheWire() {
-        QFETCH(QStringList, arguments);
-        QFETCH(QList<QByteArray>, type4Connections);
-        QFETCH(QString, type5);
-        const Run run(arguments);
-        QCOMPARE(run.err, QStringList());
-        QCOMPARE(run.status, 0);
-        QCOMPARE(run.type4.receivedByConnection(), type4Connections);
-        const QString type5Bytes = QString::fromLatin1(run.type5.receivedByConnection().join());
-        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(type5))
-                     .match(type5Bytes)
-                     .hasMatch(),
-                 qPrintable(type5Bytes));
-    }
-
-    // printed: starts of lines found in this order, in stderr and then stdout.
-    void printedAndExitStatus_data() {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QStringList>("printed");
-        QTest::addColumn<int>("delayMs");
-        QTest::addColumn<QByteArray>("beforeAnswer");
-        const auto row = [](const char *name, const char *arguments, int status,
-                            std::initializer_list<const char *> printed, int delayMs = 0,
-                            const QByteArray &beforeAnswer = {}) {
-            QTest::newRow(name) << words(arguments) << status << texts(printed) << delayMs
-                                << beforeAnswer;
+        QTest::newRow("data file cycle")
+            << RunCase{.arguments = "--type4 @4 --period 1 --periods 2 --data-file @dir\\small.x01",
+                       .type4 = {"01200163|12345678|first", "08700173|87654321|second"},
+                       .cases = {"type4.001.small.x01:line 1 answered",
+                                 "type4.002.small.x01:line 2 answered"}};
+        QTest::newRow("all answered, log oldest first") << RunCase{
+            .arguments = "--type4 @4 --send standard",
+            .printed = {"--> 99903073|", "TCP TCP Originate: Remote port <",
+                        "TCP Current: Local port <", "Event: Connected", "Response Time ",
+                        "==== talvgen-cli summary ====",
+                        "Packets handed over: Type 4 1 of 1, Type 5 0 of 0",
+                        "Responses processed: Type 4 1, Type 5 0 (window total 1)",
+                        "Response times: Type 4: 1 response, median ",
+                        "Type 4 precise: 1 response, min ", "Type 4 connect: 1 connect, min ",
+                        "Result: PASS: every packet answered within 2000 ms"},
+            .type4 = {standard}};
+        QTest::newRow("quiet: the summary alone") << RunCase{
+            .arguments = "--type4 @4 --send standard --send long --quiet",
+            .printed = {"==== talvgen-cli summary ====",
+                        "Packets handed over: Type 4 2 of 2, Type 5 0 of 0", "Result: PASS"}};
+        QTest::newRow("heartbeat is not a response")
+            << RunCase{.arguments = "--type5 @5 --send5",
+                       .printed = {"Rxed Heartbeat. Send back ACK",
+                                   "Responses processed: Type 4 0, Type 5 1 (window total 1)",
+                                   "Responses measured: Type 4 0, Type 5 1"},
+                       .delayMs = 100,
+                       .beforeAnswer = "\x02H\x03"};
+        QTest::newRow("refused") << RunCase{
+            .arguments = "--type4 @refused --send long",
+            .status = 1,
+            .printed = {"Packets handed over: Type 4 0 of 1, Type 5 0 of 0", "Socket errors: 1",
+                        "Result: FAIL: 1 not handed over"},
+            .cases = {"type4.001.long refused"}};
+        QTest::newRow("type 5 answered after 2.5 s is delayed") << RunCase{
+            .arguments = "--type5 @5 --send5 --wait 4",
+            .status = 1,
+            .printed = {"Delayed (over 2000 ms): 1", "Unanswered: 0", "Result: FAIL: 1 delayed"},
+            .cases = {"type5.001.canned delayed"},
+            .delayMs = 2500};
+        QTest::newRow("type 4 peer too slow for link 1")
+            << RunCase{.arguments = "--type4 @4 --send min",
+                       .status = 1,
+                       .printed = {"Unanswered: 1", "Result: FAIL: 1 unanswered"},
+                       .cases = {"type4.001.min unanswered"},
+                       .delayMs = 2500};
+        const auto stops = [](const char *name, const char *arguments, const char *printed) {
+            QTest::newRow(name) << RunCase{
+                .arguments = arguments, .status = 2, .printed = {printed}};
         };
-        row("all answered, log oldest first", "--type4 @4 --send standard", 0,
-            {"--> 99903073|", "TCP TCP Originate: Remote port <", "TCP Current: Local port <",
-             "Event: Connected", "Response Time ",
-             "==== talvgen-cli summary ====", "Packets handed over: Type 4 1 of 1, Type 5 0 of 0",
-             "Responses processed: Type 4 1, Type 5 0 (window total 1)",
-             "Response times: Type 4: 1 response, median ", "Type 4 precise: 1 response, min ",
-             "Type 4 connect: 1 connect, min ",
-             "Result: PASS: every packet answered within 2000 ms"});
-        row("quiet", "--type4 @4 --send standard --send long --quiet", 0,
-            {"==== talvgen-cli summary ====", "Packets handed over: Type 4 2 of 2, Type 5 0 of 0",
-             "Result: PASS"});
-        row("heartbeat is not a response", "--type5 @5 --send5", 0,
-            {"Rxed Heartbeat. Send back ACK",
-             "Responses processed: Type 4 0, Type 5 1 (window total 1)",
-             "Responses measured: Type 4 0, Type 5 1"},
-            100, QByteArrayLiteral("\x02H\x03"));
-        row("refused", "--type4 @refused --send standard", 1,
-            {"Packets handed over: Type 4 0 of 1, Type 5 0 of 0", "Socket errors: 1",
-             "Result: FAIL: 1 not handed over"});
-        row("missing data file", "--type4 @4 --data-file @dir/none.x01", 2,
-            {"talvgen-cli: cannot open @dir/none.x01: "});
-        row("folder for a file", "--type4 @4 --data-file @dir/sub", 2,
-            {"talvgen-cli: cannot open @dir/sub: is a folder"});
-        row("empty xml file: the window cannot load it", "--type5 @5 --xml @dir/empty.xml", 2,
-            {"ERROR on File search on file name @dir/empty.xml"});
-        row("bad usage", "--type4 @4 --send everything", 2, {"talvgen-cli: --send wants one of"});
-        row("help", "--help", 0, {"Usage: talvgen-cli [options]"});
-        row("version", "--version", 0, {"talvgen-cli 1.10.69"});
-        row("csv file that cannot be made", "--type4 @4 --send min --csv @dir/none/t.csv", 2,
-            {"talvgen-cli: cannot create @dir/none/t.csv: "});
-        row("junit file that cannot be made", "--type4 @4 --send min --junit @dir/sub", 2,
-            {"talvgen-cli: cannot create @dir/sub: "});
+        stops("missing data file", "--type4 @4 --data-file @dir/none.x01",
+              "talvgen-cli: cannot open @dir/none.x01: ");
+        stops("folder for a file", "--type4 @4 --data-file @dir/sub",
+              "talvgen-cli: cannot open @dir/sub: is a folder");
+        stops("empty xml file: the window cannot load it", "--type5 @5 --xml @dir/empty.xml",
+              "ERROR on File search on file name @dir/empty.xml");
+        stops("bad usage", "--type4 @4 --send everything", "talvgen-cli: --send wants one of");
+        stops("csv file that cannot be made", "--type4 @4 --send min --csv @dir/none/t.csv",
+              "talvgen-cli: cannot create @dir/none/t.csv: ");
+        stops("junit file that cannot be made", "--type4 @4 --send min --junit @dir/sub",
+              "talvgen-cli: cannot create @dir/sub: ");
+        QTest::newRow("help") << RunCase{.arguments = "--help",
+                                         .printed = {"Usage: talvgen-cli [options]"}};
+        QTest::newRow("version") << RunCase{.arguments = "--version",
+                                            .printed = {"talvgen-cli 1.10.69"}};
     }
 
-    void printedAndExitStatus() {
-        QFETCH(QStringList, arguments);
-        QFETCH(int, status);
-        QFETCH(QStringList, printed);
-        QFETCH(int, delayMs);
-        QFETCH(QByteArray, beforeAnswer);
-        const Run run(arguments, delayMs, beforeAnswer);
-        QCOMPARE(run.status, status);
+    void runs() {
+        QFETCH(RunCase, c);
+        const QStringList printed = texts(c.printed);
+        const QStringList cases = texts(c.cases);
+        const Run run(words(c.arguments) +
+                          (cases.isEmpty() ? QStringList()
+                                           : words("--junit @dir/report.xml --csv @dir/times.csv")),
+                      c.delayMs, c.beforeAnswer);
+        QCOMPARE(run.status, c.status);
         QCOMPARE(run.missing(printed), QString());
-        if (arguments.contains(QStringLiteral("--quiet"))) // the summary alone
+        if (c.status < 2)
+            QCOMPARE(run.err, QStringList());
+        if (QByteArrayView(c.arguments).contains("--quiet"))
             QCOMPARE(run.out.first(), printed.first());
-        if (status == 2) // nothing goes out
-            QCOMPARE(run.type4.receivedByConnection().join() +
-                         run.type5.receivedByConnection().join(),
-                     QByteArray());
-    }
-
-    // cases: per exchange "name outcome", in the order they ended; printed as above.
-    void reportsOfTheRun_data() {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("delayMs");
-        QTest::addColumn<QStringList>("cases");
-        QTest::addColumn<QStringList>("printed");
-        const auto row = [](const char *name, const char *arguments, int delayMs,
-                            std::initializer_list<const char *> cases,
-                            std::initializer_list<const char *> printed = {}) {
-            QTest::newRow(name) << words(arguments) << delayMs << texts(cases) << texts(printed);
-        };
-        row("canned with moli, aml and xml",
-            "--type4 @4 --moli point --send standard --send noadd --type5 @5 --send5 "
-            "--xml @dir/small.xml",
-            0,
-            {"type4.001.standard+point answered", "type4.002.noadd+point answered",
-             "type5.001.canned answered", "type5.002.small.xml answered"});
-        row("data file cycle", "--type4 @4 --period 1 --periods 2 --data-file @dir/small.x01", 0,
-            {"type4.001.small.x01:line 1 answered", "type4.002.small.x01:line 2 answered"});
-        row("type 5 answered after 2.5 s is delayed", "--type5 @5 --send5 --wait 4", 2500,
-            {"type5.001.canned delayed"},
-            {"Delayed (over 2000 ms): 1", "Unanswered: 0", "Result: FAIL: 1 delayed"});
-        row("type 4 peer too slow for link 1", "--type4 @4 --send min", 2500,
-            {"type4.001.min unanswered"}, {"Unanswered: 1", "Result: FAIL: 1 unanswered"});
-        row("refused", "--type4 @refused --send long", 0, {"type4.001.long refused"});
-    }
-
-    void reportsOfTheRun() {
-        QFETCH(QStringList, arguments);
-        QFETCH(int, delayMs);
-        QFETCH(QStringList, cases);
-        QFETCH(QStringList, printed);
-        const Run run(arguments + words("--junit @dir/report.xml --csv @dir/times.csv"), delayMs);
-        QCOMPARE(run.missing(printed), QString());
+        if (c.status == 2 || !c.type4.isEmpty())
+            QCOMPARE(run.type4.receivedByConnection(), c.type4);
+        const QString type5Bytes = QString::fromLatin1(run.type5.receivedByConnection().join());
+        if (c.status == 2 || !c.type5.isEmpty())
+            QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(c.type5))
+                         .match(type5Bytes)
+                         .hasMatch(),
+                     qPrintable(type5Bytes));
+        if (cases.isEmpty())
+            return;
         const QList<QStringList> rows =
             csvRows(fileBytes(run.dir.filePath(QStringLiteral("times.csv"))));
         QCOMPARE(
