@@ -68,8 +68,7 @@ QMap<QString, QString> operatorView(WindowFixture &f) {
             {u"count"_s, allEnabled({w.lbNoPackets, w.PktNum})},
             {u"dialogs"_s, titles.join(QLatin1Char(','))},
             {u"run"_s, w.RunControl->text()},
-            {u"sent4"_s, logged(u"--> "_s)},
-            {u"sent5"_s, logged(u"TCP TCP Originate: Remote port <7018>"_s)},
+            {u"sent"_s, logged(u"TCP TCP Originate: Remote port <"_s)},
             {u"period"_s, QString::number(w.gPktPeriod)},
             {u"chart"_s, w.responseChart->isVisible() ? u"shown"_s : u"hidden"_s}};
 }
@@ -243,8 +242,6 @@ private slots:
         rows("IPND data file", "mouse Return Space Press", "", "dialogs=IPND Data File");
         rows("XML data file", "Enter", "AML (Type5)", "dialogs=XML Data File");
         rows("Start", "code", "", "run=Stop");
-        rows("Standard", "code", "", "sent4=1");
-        rows("Send", "code", "AML (Type5)", "sent5=1");
         rows("Chart", "code", "", "chart=shown");
         rows("Period", "mouse Tab", "", "period=5"); // takes effect when the focus leaves
     }
@@ -445,30 +442,6 @@ private slots:
         f.w().Timer1->start();
         f.w().close(); // unloading destroys both links and stops the timer
         QVERIFY(!f.w().hasLinks() && !f.w().Timer1->isActive());
-    }
-
-    // The canned document, answered, counted and charted; a heartbeat answered, not
-    // counted; a second document on the same lasting connection.
-    void send5() {
-        CycleFixture f(false);
-        Peer &peer = f.row1;
-        peer.answer = "DOC-OK";
-        clickOption(f.w().optRecType[1]);
-        QTest::mouseClick(f.w().cmdSend5, Qt::LeftButton);
-        QTRY_COMPARE(peer.received(0), cannedAmlDocument());
-        QTRY_COMPARE(f.w().lbProcessed->text(), u"1"_s);
-        QVERIFY(f.w().txbMessage->toPlainText().endsWith(u" DOC-OK"_s));
-        QCOMPARE(f.w().responseChart->points(ResponseChart::Type5).size(), 1u);
-        peer.answer.clear();
-        peer.send(QByteArray("\x02H\x03"));
-        QByteArray wire = cannedAmlDocument() + "\x02\x06\x03";
-        QTRY_COMPARE(peer.received(0), wire);
-        QCOMPARE(f.logLines().last(), u"Rxed Heartbeat. Send back ACK"_s);
-        QTest::mouseClick(f.w().cmdSend5, Qt::LeftButton);
-        wire += cannedAmlDocument();
-        QTRY_COMPARE(peer.received(0), wire);
-        QCOMPARE(f.w().lbProcessed->text(), u"1"_s);
-        QCOMPARE(peer.connectionCount(), 1);
     }
 
     void chartKeepsTheLatestPoints_data() {

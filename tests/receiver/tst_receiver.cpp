@@ -23,7 +23,6 @@
 #include <QTextStream>
 #include <QTimer>
 
-
 using Action = ReceiverCommandLine::Action;
 
 namespace {
