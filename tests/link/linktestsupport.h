@@ -8,10 +8,8 @@
 #include "type4link.h"
 #include "type5link.h"
 
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
-#include <QPointer>
 #include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -97,7 +95,6 @@ public:
     int answerDelayMs = 0;
     QByteArray atOnce; // sent as soon as anything arrives, ahead of the answer (a heartbeat, say)
     bool resetOnConnect = false;
-    qint64 lastHoldNs = 0; // how long the last answer was actually held back
 
     void send(const QByteArray &bytes, int index = 0) { connection(index)->write(bytes); }
 
@@ -124,28 +121,9 @@ private:
             m_received[index] += socket->readAll();
             socket->write(atOnce);
             if (!answer.isEmpty())
-                answerLater(socket);
+                QTimer::singleShot(answerDelayMs, Qt::PreciseTimer, socket,
+                                   [this, socket] { socket->write(answer); });
         });
-    }
-
-    void answerLater(QTcpSocket *socket) {
-        QElapsedTimer held;
-        held.start();
-        holdThenAnswer(QPointer<QTcpSocket>(socket), held);
-    }
-
-    // Re-arms until the full delay has passed, so the answer is never early.
-    void holdThenAnswer(QPointer<QTcpSocket> socket, QElapsedTimer held) {
-        const qint64 leftMs = answerDelayMs - held.elapsed();
-        if (leftMs > 0) {
-            QTimer::singleShot(std::chrono::milliseconds(leftMs), Qt::PreciseTimer, this,
-                               [this, socket, held] { holdThenAnswer(socket, held); });
-            return;
-        }
-        lastHoldNs = held.nsecsElapsed();
-        if (!socket)
-            return;
-        socket->write(answer);
     }
 
     void topUp(QTcpSocket *socket) {

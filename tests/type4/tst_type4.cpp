@@ -15,10 +15,6 @@ namespace {
 
 using Lines = QList<QByteArray>;
 
-QByteArray bodyOf(qsizetype chars) {
-    return "3|12345678|" + QByteArray(chars - 11, 'b');
-}
-
 // A data file in a scratch folder, with its log lines and shown names kept.
 struct DataFile {
     QTemporaryDir dir;
@@ -79,35 +75,6 @@ class TestType4 : public QObject {
     Q_OBJECT
 
 private slots:
-    // Terminal ID, four or more length digits, the body: data-file records
-    // and canned ones.
-    void frames_data() {
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<QByteArray>("expected");
-        const auto file = [](const QByteArray &body, const QByteArray &head) {
-            QTest::newRow(head) << frameFileRecord(body) << head + body.mid(1);
-        };
-        file("3|12345678|x", "01200123");
-        file("3|AB12345|x", "AB00113"); // letters kept as they are
-        file(bodyOf(10000), "012100003");
-        const auto canned = [](const char *termId, const QByteArray &record, bool moli,
-                               const QByteArray &head) {
-            QTest::newRow(head) << frameCannedRecord(termId, record, moli) << head + record;
-        };
-        const auto moli = cannedMoliRecords();
-        canned("999", "|A|B", false, "99900053");
-        canned("999", "|A|B", true, "99900054");
-        canned("12", "|A|B", false, "1200053"); // the terminal ID as typed
-        canned("999", cannedIpndRecord(CannedRecord::Standard) + moli[kMoliPoint], true,
-               "99904124");
-    }
-
-    void frames() {
-        QFETCH(QByteArray, frame);
-        QFETCH(QByteArray, expected);
-        QCOMPARE(frame, expected);
-    }
-
     // The operator's MOLI shape options pick these records by position.
     void moliRecordsInOptionOrder() {
         QByteArray shapes;
