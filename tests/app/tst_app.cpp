@@ -51,9 +51,6 @@ QString allEnabled(const QWidgetList &widgets) {
 // What the operator sees of the controls' effects.
 QMap<QString, QString> operatorView(WindowFixture &f) {
     frmIPNDZandrel &w = f.w();
-    QStringList titles;
-    for (const QString &call : f.dialog->calls)
-        titles << call.section(QLatin1Char('|'), 0, 0);
     const QStringList log = f.logLines();
     const auto logged = [&log](const QString &start) {
         return QString::number(std::count_if(
@@ -66,7 +63,7 @@ QMap<QString, QString> operatorView(WindowFixture &f) {
             {u"server"_s, allEnabled({w.Label5, w.Label4, w.chkTServer, w.Check1, w.Label2, w.Text1,
                                       w.cmbPSAP, w.Text3})},
             {u"count"_s, allEnabled({w.lbNoPackets, w.PktNum})},
-            {u"dialogs"_s, titles.join(QLatin1Char(','))},
+            {u"dialogs"_s, f.dialog->titles.join(QLatin1Char(','))},
             {u"run"_s, w.RunControl->text()},
             {u"sent"_s, logged(u"TCP TCP Originate: Remote port <"_s)},
             {u"period"_s, QString::number(w.gPktPeriod)},

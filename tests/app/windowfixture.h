@@ -14,16 +14,14 @@ inline void clickOption(QAbstractButton *button) {
     QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
 }
 
-// A file dialog that answers with a prepared path (or the initial name, as a cancel does).
+// A file dialog that answers with a prepared path and keeps the titles it was shown with.
 class FakeFileDialog : public FileDialog {
 public:
     QString answer;
-    bool cancel = false;
-    QStringList calls;
-    QString showOpen(QWidget *, const QString &title, const QString &initialName,
-                     const QString &filterText) override {
-        calls << title + QLatin1Char('|') + initialName + QLatin1Char('|') + filterText;
-        return cancel ? initialName : answer;
+    QStringList titles;
+    QString showOpen(QWidget *, const QString &title, const QString &, const QString &) override {
+        titles << title;
+        return answer;
     }
 };
 
@@ -33,27 +31,17 @@ inline constexpr ButtonMember kCannedButtons[] = {
     &frmIPNDZandrel::cmdStandard, &frmIPNDZandrel::cmdNoAdd, &frmIPNDZandrel::cmdLongAdd,
     &frmIPNDZandrel::cmdMinAdd, &frmIPNDZandrel::cmdMaxAdd};
 
-inline const QString kNoMarker = QStringLiteral("/nonexistent/development.txt");
-inline const QString kNoFolder = QStringLiteral("/nonexistent");
-
+// The window as loaded with the command line; its file dialog answers as a
+// test prepares it, message boxes are not shown.
 struct WindowFixture {
     std::shared_ptr<FakeFileDialog> dialog = std::make_shared<FakeFileDialog>();
-    QStringList messageBoxes;
-    QDateTime now = QDateTime(QDate(2024, 3, 5), QTime(9, 7, 3));
     std::unique_ptr<frmIPNDZandrel> window;
 
-    explicit WindowFixture(const QString &commandLine = {}, const QString &marker = kNoMarker,
-                           const QString &folder = kNoFolder) {
+    explicit WindowFixture(const QString &commandLine = {}) {
         frmIPNDZandrel::Platform platform;
         platform.fileDialog = dialog;
-        platform.messageBox = [this](const QString &text, const QString &caption) {
-            messageBoxes << caption + QLatin1Char('|') + text;
+        platform.messageBox = [](const QString &, const QString &) {
         };
-        platform.clock = [this] {
-            return now;
-        };
-        platform.developmentMarker = marker;
-        platform.developmentFolder = folder;
         window = std::make_unique<frmIPNDZandrel>(platform);
         window->Form_Load(commandLine);
     }
