@@ -98,17 +98,7 @@ public:
 
     void send(const QByteArray &bytes, int index = 0) { connection(index)->write(bytes); }
 
-    // Sends totalBytes of 'A' without holding more than a megabyte in its own buffer.
-    void flood(qint64 totalBytes, int index = 0) {
-        m_floodLeft = totalBytes;
-        QTcpSocket *socket = connection(index);
-        connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] { topUp(socket); });
-        topUp(socket);
-    }
-
 private:
-    static constexpr qint64 kFloodChunk = 1024 * 1024;
-
     void welcome(QTcpSocket *socket) {
         const int index = static_cast<int>(m_connections.size());
         m_connections.append(socket);
@@ -126,18 +116,9 @@ private:
         });
     }
 
-    void topUp(QTcpSocket *socket) {
-        while (m_floodLeft > 0 && socket->bytesToWrite() < kFloodChunk) {
-            const qint64 chunk = std::min(m_floodLeft, kFloodChunk);
-            socket->write(QByteArray(chunk, 'A'));
-            m_floodLeft -= chunk;
-        }
-    }
-
     QTcpServer m_server;
     QList<QTcpSocket *> m_connections;
     QList<QByteArray> m_received;
-    qint64 m_floodLeft = 0;
 };
 
 // Link 1 (Type4Link) or link 2 (Type5Link) with its timers stopped unless
