@@ -4,6 +4,7 @@ function(talvgen_add_test name)
   cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE Qt6::Test ${ARG_LIBS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${name} PRIVATE
     TALVGEN_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     TALVGEN_BINARY_DIR="${PROJECT_BINARY_DIR}")

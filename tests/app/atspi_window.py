@@ -1,30 +1,32 @@
-#!/ usr / bin / python3
-""
-    "Drives the real talvgen window under Xvfb through the accessibility bus only.
+#!/usr/bin/python3
+"""Drives the real talvgen window under Xvfb through the accessibility bus only.
 
-    Run inside its own D -
-    Bus session : dbus - run -
-                  session-- / usr / bin / python3 atspi_window.py TALVGEN It toggles the record -
-                  type and test - side option buttons,
-    the "Unlimited Pkts" and
-            "Chart" boxes and presses the XML file - name box the way a screen reader or
-        UI - automation tool would,
-    and checks what the window then shows.Exit status 0 when every check held,
-    1 otherwise.""
-                "
-    import os import subprocess import sys import tempfile import time
+Run inside its own D-Bus session: dbus-run-session -- /usr/bin/python3 atspi_window.py TALVGEN
+It toggles the record-type and test-side option buttons, the "Unlimited Pkts" and "Chart" boxes and presses
+the XML file-name box the way a screen reader or UI-automation tool would, and checks what the
+window then shows. Exit status 0 when every check held, 1 otherwise.
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import time
 
-        import pyatspi
+import pyatspi
 
-            TIMEOUT_S = 20.0
+TIMEOUT_S = 20.0
 
-                        def
-                        fail(message)
-    : print("FAIL: " + message, flush = True) sys.exit(1)
 
-          def
-          wait_for(what, condition, timeout = TIMEOUT_S)
-    : deadline = time.monotonic() + timeout while time.monotonic() < deadline : try : result = condition()
+def fail(message):
+    print("FAIL: " + message, flush=True)
+    sys.exit(1)
+
+
+def wait_for(what, condition, timeout=TIMEOUT_S):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            result = condition()
         except Exception:  # the tree changes under us while the window updates
             result = None
         if result:

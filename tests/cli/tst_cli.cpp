@@ -5,6 +5,7 @@
 #include "linktestsupport.h"
 #include "runoptions.h"
 #include "runtally.h"
+#include "testtext.h"
 
 #include "amllayout.h"
 #include "cannedrecords.h"
@@ -37,17 +38,6 @@ void refused(const char *complaint, const char *line, std::initializer_list<cons
 
 void refused(const char *complaint, const char *line) {
     refused(complaint, line, {""});
-}
-
-QStringList texts(const QList<const char *> &list) {
-    QStringList all;
-    for (const char *text : list)
-        all << QString::fromLatin1(text);
-    return all;
-}
-
-QStringList words(const char *line) {
-    return QString::fromUtf8(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
 QStringList argv(const char *line) {

@@ -10,6 +10,7 @@
 #include "receiveroptions.h"
 #include "receiverstats.h"
 #include "talvrecvprocess.h"
+#include "testtext.h"
 #include "type4frame.h"
 
 #include <QElapsedTimer>
@@ -43,13 +44,6 @@ const QString kStandardOk = QStringLiteral("term 999 len 0307 type 3 fields 52 O
 // Field 52 missing.
 QByteArray shortFrame() {
     return frameCannedRecord("999", cannedIpndRecord(CannedRecord::Standard).chopped(2), false);
-}
-
-QStringList textList(std::initializer_list<const char *> texts) {
-    QStringList list;
-    for (const char *text : texts)
-        list << QString::fromLatin1(text);
-    return list;
 }
 
 // Both ports on 127.0.0.1 port 0, no heartbeats unless a test asks.
@@ -127,10 +121,6 @@ void row(const char *name, const QByteArray &wire, const QStringList &lines,
 void row(const char *name, const QByteArray &wire, const char *line) {
     row(name, wire, QStringList{QString::fromLatin1(line)},
         wire.startsWith('<') ? StreamKind::Type5 : StreamKind::Type4);
-}
-
-QStringList words(const char *line) {
-    return QString::fromLatin1(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
 // The program name, then the words of line.
@@ -239,7 +229,7 @@ private slots:
         optionRow(
             "every option",
             argv("--listen ::1 --type4-port 0 --type5-port 65535 --delay 250 --no-reply --reply "
-                 "OK\xe9 --heartbeat 0.5 --refuse type5 --refuse type4 --close-after-reply "
+                 "OK\u00e9 --heartbeat 0.5 --refuse type5 --refuse type4 --close-after-reply "
                  "--duration 2 --quiet --reset"),
             Action::Run, "::1 0 65535 250 1 OK\xe9 500 2000 1 1 1 2000 1 1");
         optionRow("--help", argv("--help"), Action::Help, "--close-after-reply");
@@ -361,13 +351,13 @@ private slots:
         connection->heartbeatAnswerTimeout(); // too late to matter
         const QRegularExpression anyMs(QStringLiteral("\\d+ ms\\b"));
         const QString document = QStringLiteral("document 116 lines %1 bytes").arg(aml.size());
-        QCOMPARE(QStringList(receiver.lines).replaceInStrings(anyMs, QStringLiteral("N ms")),
-                 linesFor(client,
-                          textList({"heartbeat not answered within 2 s",
-                                    "heartbeat answer without a heartbeat",
-                                    "heartbeat answered in N ms"})
-                              << document + QStringLiteral(" OK"),
-                          "T5"));
+        QCOMPARE(
+            QStringList(receiver.lines).replaceInStrings(anyMs, QStringLiteral("N ms")),
+            linesFor(client,
+                     texts({"heartbeat not answered within 2 s",
+                            "heartbeat answer without a heartbeat", "heartbeat answered in N ms"})
+                         << document + QStringLiteral(" OK"),
+                     "T5"));
         QCOMPARE(receiver.stats().exitStatus(), 1);
     }
 
@@ -382,18 +372,18 @@ private slots:
         documents.socket.write(cannedAmlDocument() + cannedAmlDocument());
         QTRY_COMPARE(receiver.lines.size(), 5);
         QCOMPARE(receiver.stats().summaryLines(),
-                 textList({"summary: frames received 3, valid 1, invalid 2",
-                           "summary: documents received 2, valid 2, invalid 0",
-                           "summary: invalid 1 x T4 length 307, but the body has 13 characters",
-                           "summary: invalid 1 x T4 type 3 with 51 fields, expected 52",
-                           "summary: heartbeats sent 0, answered 0, not answered 0, answers "
-                           "without a heartbeat 0",
-                           "summary: replies sent 3, not sent because the peer closed 0",
-                           "summary: connections 2, dropped by the receiver 0"}));
+                 texts({"summary: frames received 3, valid 1, invalid 2",
+                        "summary: documents received 2, valid 2, invalid 0",
+                        "summary: invalid 1 x T4 length 307, but the body has 13 characters",
+                        "summary: invalid 1 x T4 type 3 with 51 fields, expected 52",
+                        "summary: heartbeats sent 0, answered 0, not answered 0, answers "
+                        "without a heartbeat 0",
+                        "summary: replies sent 3, not sent because the peer closed 0",
+                        "summary: connections 2, dropped by the receiver 0"}));
         QCOMPARE(receiver.stats().exitStatus(), 1);
         QCOMPARE(receiver.records.value(1).mid(3),
-                 textList({"frame", "term 999 len 0305 type 3 fields 51", "INVALID",
-                           "type 3 with 51 fields, expected 52"}));
+                 texts({"frame", "term 999 len 0305 type 3 fields 51", "INVALID",
+                        "type 3 with 51 fields, expected 52"}));
     }
 
     // start: how the output begins; exit 2 is a usage error before listening.

@@ -1,20 +1,10 @@
 #include "csvwriter.h"
+#include "testtext.h"
 
 #include <QDateTime>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
-
-namespace {
-
-QStringList texts(std::initializer_list<const char *> list) {
-    QStringList all;
-    for (const char *text : list)
-        all << QString::fromUtf8(text);
-    return all;
-}
-
-} // namespace
 
 class tst_CsvWriter : public QObject {
     Q_OBJECT
