@@ -29,15 +29,12 @@ Endpoint at(const char *host, quint16 port) {
 
 // The line, with each of the values in place of "%", is refused with the
 // complaint in its usage error.
-void refused(const char *complaint, const char *line, std::initializer_list<const char *> values) {
+void refused(const char *complaint, const char *line,
+             std::initializer_list<const char *> values = {""}) {
     QStringList lines;
     for (const char *value : values)
         lines << QString::fromUtf8(line).replace(QLatin1Char('%'), QString::fromUtf8(value));
     QTest::newRow(complaint) << lines << QString::fromUtf8(complaint);
-}
-
-void refused(const char *complaint, const char *line) {
-    refused(complaint, line, {""});
 }
 
 QStringList argv(const char *line) {
