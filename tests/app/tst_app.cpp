@@ -30,21 +30,13 @@ namespace {
 
 // A control by its accessible name, else by its caption.
 QWidget *controlNamed(frmIPNDZandrel &w, const QString &name) {
-    const auto widgets = w.findChildren<QWidget *>();
-    for (QWidget *widget : widgets)
-        if (!name.isEmpty() && widget->accessibleName() == name)
+    for (QWidget *widget : w.findChildren<QWidget *>()) {
+        auto *button = qobject_cast<QAbstractButton *>(widget);
+        if (!name.isEmpty() &&
+            (widget->accessibleName() == name || (button && button->text() == name)))
             return widget;
-    for (QWidget *widget : widgets)
-        if (auto *button = qobject_cast<QAbstractButton *>(widget);
-            button && !name.isEmpty() && button->text() == name)
-            return widget;
+    }
     return nullptr;
-}
-
-QString allEnabled(const QWidgetList &widgets) {
-    const auto enabled = std::count_if(widgets.begin(), widgets.end(),
-                                       [](QWidget *widget) { return widget->isEnabled(); });
-    return enabled == widgets.size() ? u"on"_s : enabled == 0 ? u"off"_s : u"mixed"_s;
 }
 
 // What the operator sees of the controls' effects.
@@ -59,7 +51,8 @@ QMap<QString, QString> operatorView(WindowFixture &f) {
     return {{u"frame"_s, four == w.frmTest5->isVisible() ? u"both or none"_s
                          : four                          ? u"4"_s
                                                          : u"5"_s},
-            {u"count"_s, allEnabled({w.lbNoPackets, w.PktNum})},
+            {u"count"_s,
+             u"%1%2"_s.arg(int(w.PktNum->isEnabled())).arg(int(w.lbNoPackets->isEnabled()))},
             {u"dialogs"_s, f.dialog->titles.join(QLatin1Char(','))},
             {u"run"_s, w.RunControl->text()},
             {u"sent"_s, logged(u"TCP TCP Originate: Remote port <"_s)},
@@ -218,7 +211,7 @@ private slots:
                     << QString::fromLatin1(effect);
         };
         rows("AML (Type5)", "code", "", "frame=5");
-        rows("Unlimited Pkts", "code", "unlimited", "count=on");
+        rows("Unlimited Pkts", "code", "unlimited", "count=11");
         rows("IPND data file", "mouse Return Space", "", "dialogs=IPND Data File");
         rows("XML data file", "Enter", "AML (Type5)", "dialogs=XML Data File");
         rows("Start", "code", "", "run=Stop");
