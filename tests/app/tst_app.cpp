@@ -396,7 +396,6 @@ private slots:
         QTRY_COMPARE(f.w().lbProcessed->text(), u"1"_s);
         QVERIFY(f.w().txbMessage->toPlainText().endsWith(u" OK"_s));
         QCOMPARE(f.w().responseChart->points(ResponseChart::Type4).size(), 1u);
-        QCOMPARE(f.w().responseChart->points(ResponseChart::Type5).size(), 0u);
     }
 
     // With AML selected the Type 4 buttons send nothing; with MOLI selected Send does nothing.

@@ -82,7 +82,6 @@ private slots:
         QTest::addColumn<QString>("shownCount");
         QTest::addColumn<QStringList>("log");
         QTest::newRow("link 1 writes a leading space") << 1 << 41 << " 42" << QStringList();
-        QTest::newRow("link 2 plain digits") << 2 << 0 << "1" << QStringList();
         QTest::newRow("link 2 reaches its top") << 2 << 32766 << "32767" << QStringList();
         QTest::newRow("link 2 full")
             << 2 << 32767 << "32767"
