@@ -3,9 +3,7 @@
 // canned buttons, the Type 5 panel and the chart.
 #include "windowfixture.h"
 
-#include "amllayout.h"
 #include "cannedrecords.h"
-#include "clickablelineedit.h"
 #include "commandline.h"
 #include "ipnddatafile.h"
 #include "linktestsupport.h"
@@ -13,9 +11,7 @@
 #include "type4frame.h"
 #include "type4link.h"
 #include "type5link.h"
-#include "xmllinestore.h"
 
-#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
