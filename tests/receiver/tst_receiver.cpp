@@ -214,6 +214,7 @@ private slots:
         QTest::addColumn<QString>("text");
         optionRow("defaults", argv(""), Action::Run,
                   "127.0.0.1 7005 7018 0 0 ACK 30000 2000 0 0 0 0 0 0");
+        // The reply is typed in UTF-8 and goes on the wire as Latin-1 bytes.
         optionRow(
             "every option",
             argv("--listen ::1 --type4-port 0 --type5-port 65535 --delay 250 --no-reply --reply "
