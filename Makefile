@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 BUILD_FUZZ ?= build-fuzz
 SECONDS ?= 60
 
-.PHONY: deps configure build run test bench fuzz soak screenshot mutants clean format
+.PHONY: deps configure build run test bench fuzz soak screenshot mutants clean format wireshark
 
 deps:
 	@scripts/install-deps
@@ -29,6 +29,10 @@ bench: build
 # Each fuzz target for SECONDS, in a clang build of its own.
 fuzz: deps
 	@scripts/run-fuzz $(BUILD_FUZZ) $(SECONDS) $(CMAKE_FLAGS)
+
+# The Wireshark dissector, into the personal plugin folder.
+wireshark: build
+	@scripts/install-wireshark $(BUILD)
 
 soak: build
 	@scripts/run-soak $(BUILD)

@@ -3,6 +3,7 @@
 #include "csvwriter.h"
 #include "receiver.h"
 #include "signalwatcher.h"
+#include "wiresharkfields.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -115,6 +116,9 @@ int runReceiverApp(const QStringList &arguments) {
         return 0;
     case ReceiverCommandLine::Action::Version:
         writeLine(stdout, versionText());
+        return 0;
+    case ReceiverCommandLine::Action::WiresharkFields:
+        std::fputs(wiresharkFieldsLua(commandLine.options).constData(), stdout);
         return 0;
     case ReceiverCommandLine::Action::UsageError:
         writeLine(stderr, QStringLiteral("talvrecv: %1").arg(commandLine.error));

@@ -188,6 +188,10 @@ ReceiverCommandLine parseReceiverCommandLine(const QStringList &arguments) {
     const QCommandLineOption version = parser.addVersionOption();
     const Options options;
     parser.addOptions(options.all());
+    const QCommandLineOption wiresharkFields(
+        QStringLiteral("wireshark-fields"),
+        QStringLiteral("Print the record layouts as the Lua table of the Wireshark dissector."));
+    parser.addOption(wiresharkFields);
 
     ReceiverCommandLine result;
     result.helpText = parser.helpText();
@@ -195,6 +199,10 @@ ReceiverCommandLine parseReceiverCommandLine(const QStringList &arguments) {
         return usageError(result, parser.errorText());
     if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         result.action = ReceiverCommandLine::Action::Help;
+        return result;
+    }
+    if (parser.isSet(wiresharkFields)) {
+        result.action = ReceiverCommandLine::Action::WiresharkFields;
         return result;
     }
     if (parser.isSet(version)) {

@@ -34,7 +34,7 @@ struct ReceiverOptions {
 };
 
 struct ReceiverCommandLine {
-    enum class Action { Run, Help, Version, UsageError };
+    enum class Action { Run, Help, Version, UsageError, WiresharkFields };
 
     Action action = Action::Run;
     ReceiverOptions options;
