@@ -866,11 +866,27 @@ local function own_port(port)
     return port == talv.prefs.type4_port or port == talv.prefs.type5_port
 end
 
+-- What only the sender's side opens with: a frame header, a document, a
+-- heartbeat answer.
+local function sender_bytes(tvb)
+    local bytes = tvb:raw(0, math.min(tvb:len(), 256))
+    local answer = layouts.heartbeat_answer
+    return read_header(bytes) == "frame" or bytes:sub(1, #answer) == answer
+        or (bytes:sub(1, 1) == "<" and bytes:find("<" .. layouts.aml_root .. ">", 1, true) ~= nil)
+end
+
+-- The receiver's port: one of the preferences' ports, or else (Decode As,
+-- the heuristic) the port the sender's bytes went to.
+local function receiver_port(tvb, pinfo)
+    if own_port(pinfo.dst_port) then return pinfo.dst_port end
+    if own_port(pinfo.src_port) then return pinfo.src_port end
+    if sender_bytes(tvb) then return pinfo.dst_port end
+    return pinfo.src_port
+end
+
 function talv.dissector(tvb, pinfo, tree)
     local stream = stream_state(pinfo)
-    if not stream.receiver_port then
-        stream.receiver_port = own_port(pinfo.dst_port) and pinfo.dst_port or pinfo.src_port
-    end
+    stream.receiver_port = stream.receiver_port or receiver_port(tvb, pinfo)
     pinfo.cols.protocol = "TALV"
     local root = tree:add(talv, tvb())
     local infos = {}
@@ -910,11 +926,14 @@ end
 -- the FIN or RST that no data dissector is called for.
 local talv_end = Proto("talv_end", "talvgen links: connection ends")
 function talv_end.dissector(tvb, pinfo, tree)
+    if next(streams) == nil then return end -- no talv traffic at all
     local stream = streams[stream_key(pinfo)]
     if not stream then return end
     -- The first FIN or RST seen with its flags: in the first pass, or in the
     -- second when the first built no tree (tshark -2).
-    if stream.partial and not stream.end_frame then
+    -- An undecided connection holds at most a piece of a heartbeat answer,
+    -- which the receiver does not report.
+    if stream.partial and stream.kind and not stream.end_frame then
         local fin, reset = tcp_fin(), tcp_reset()
         if (fin and fin.value) or (reset and reset.value) then
             stream.end_frame = pinfo.number
@@ -938,10 +957,7 @@ register_postdissector(talv_end)
 -- Frames and documents on any port: a whole frame header, or a CLI_Data
 -- document opening.
 local function heuristic(tvb, pinfo, tree)
-    local bytes = tvb:raw(0, math.min(tvb:len(), 256))
-    local looks_like = read_header(bytes) == "frame"
-        or (bytes:sub(1, 1) == "<" and bytes:find("<" .. layouts.aml_root .. ">", 1, true))
-    if not looks_like then return false end
+    if not sender_bytes(tvb) then return false end
     local stream = stream_state(pinfo)
     stream.receiver_port = pinfo.dst_port
     pinfo.conversation = talv

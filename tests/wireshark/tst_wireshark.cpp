@@ -203,7 +203,12 @@ bool runTshark(const QByteArray &capture, const QStringList &prefs, QList<Dissec
         arguments << QStringLiteral("-o") << pref;
     for (const QString &name : names)
         arguments << QStringLiteral("-e") << name;
+    // A home of its own: no installed copy of the dissector, no preferences.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), dir.path());
+    environment.remove(QStringLiteral("XDG_CONFIG_HOME"));
     QProcess tshark;
+    tshark.setProcessEnvironment(environment);
     tshark.start(QStringLiteral("tshark"), arguments);
     if (!tshark.waitForFinished(kWaitMs) || tshark.exitCode() != 0) {
         error = QString::fromLocal8Bit(tshark.readAllStandardError());
