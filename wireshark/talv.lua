@@ -271,6 +271,7 @@ local hf = {
     moli = ProtoField.none("talv.moli", "MOLI record"),
     extra = ProtoField.string("talv.t4.extra_field", "Field beyond the layout"),
     garbage = ProtoField.bytes("talv.garbage", "Bytes that cannot start a frame"),
+    dropped = ProtoField.bytes("talv.after_drop", "Bytes after the receiver dropped the connection"),
     incomplete = ProtoField.bytes("talv.incomplete", "Incomplete frame or document"),
     t5 = ProtoField.none("talv.t5", "Type 5 document"),
     t5_lines = ProtoField.uint32("talv.t5.lines", "Lines", base.DEC),
@@ -498,8 +499,12 @@ local function dissect_frame(tvb, pinfo, tree, offset, size, length, body_start)
     return "T4 " .. summary
 end
 
+-- Set when the bytes being dissected made the receiver drop the connection.
+local dropped_here = false
+
 -- Bytes the receiver drops the connection for; everything to the end.
 local function dissect_broken(tvb, tree, offset, reason, what)
+    dropped_here = true
     local item = tree:add(hf.garbage, tvb(offset))
     item:add(hf.summary, tvb(offset), what .. " " .. verdict_text(reason))
     add_verdict(item, tvb(offset), reason)
@@ -891,7 +896,14 @@ function talv.dissector(tvb, pinfo, tree)
     local root = tree:add(talv, tvb())
     local infos = {}
     local consumed, missing
-    if pinfo.dst_port ~= stream.receiver_port then
+    dropped_here = false
+    if stream.dropped_at and pinfo.number > stream.dropped_at
+        and pinfo.dst_port == stream.receiver_port then
+        -- The receiver never reads these: it reset the connection.
+        root:add(hf.dropped, tvb())
+        pinfo.cols.info = "bytes after the receiver dropped the connection"
+        return tvb:len()
+    elseif pinfo.dst_port ~= stream.receiver_port then
         consumed = dissect_receiver(tvb, root, stream, infos)
     else
         if not stream.kind then
@@ -908,6 +920,7 @@ function talv.dissector(tvb, pinfo, tree)
             consumed, missing = dissect_documents(tvb, pinfo, root, 0, infos)
         end
     end
+    if dropped_here and not pinfo.visited then stream.dropped_at = pinfo.number end
     if missing then
         note_partial(tvb, pinfo, stream, consumed)
     elseif not pinfo.visited then

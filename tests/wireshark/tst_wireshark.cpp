@@ -341,6 +341,9 @@ QList<Row> rows() {
     refused("a length longer than the body", framed(type4LengthField(body.size() + 10), body));
     refused("a length shorter than the body", framed(type4LengthField(body.size() - 9), body));
     refused("a non-numeric header", framed("03A7", body));
+    rows << Row{"a frame after the receiver dropped the connection",
+                {client(framed("03A7", body)), client(canned(CannedRecord::Min))},
+                kType4Port};
     refused("a length with a leading zero beyond four digits", framed("00307", body));
     refused("a length field of ten digits", framed("0000000307", body));
     refused("an unknown record type", framed(type4LengthField(body.size()), '5' + body.sliced(1)));
