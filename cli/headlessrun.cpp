@@ -105,8 +105,7 @@ int HeadlessRun::exec() {
     sendType5();
     runCycle();
     if (!aborted())
-        waitUntil([this] { return settled() || aborted(); },
-                  std::max<qint64>(m_options.waitMs(), link1WaitMs()));
+        waitUntil([this] { return settled() || aborted(); }, link1WaitMs());
     printSummary();
     return m_tally.exitStatus();
 }

@@ -50,11 +50,10 @@ const char kDescription[] =
     "--data-file-form multipkt makes the cycle read multi-part lines instead.\n"
     "\n"
     "Link 1 (Type 4) closes its connection at its first 100 ms poll after sending\n"
-    "when no answer has come: a Type 4 answer slower than about 100 ms (between 0\n"
-    "and 200 ms, by where the send fell between polls) is lost, and the packet is\n"
-    "\"closed by link 1 before an answer\". The window always does so. To time a\n"
-    "slower receiver, --type4-hold MS keeps link 1's connection open up to MS after\n"
-    "sending (talvgen-cli only). Link 2 (Type 5) keeps its connection.\n"
+    "when no answer has come: a Type 4 answer slower than about 100 ms is lost, and\n"
+    "the packet is \"closed by link 1 before an answer\". The window always does so.\n"
+    "To time a slower receiver, --type4-hold MS keeps link 1's connection open up\n"
+    "to MS after sending (talvgen-cli only). Link 2 (Type 5) keeps its connection.\n"
     "\n"
     "A packet is delayed when its response came more than --delay-limit ms (default\n"
     "2000) after the packet went out (measured, not the window's 10 ms count), and\n"
@@ -358,9 +357,15 @@ void addOptions(QCommandLineParser &parser) {
            "Tick \"MOLI Data\" and choose the shape: point, circular, arc, polygon, "
            "ellipsoid or none.",
            "SHAPE");
-    option("term-id", "Terminal ID of the canned Type 4 frames (default 999).", "ID");
+    option("term-id",
+           "Terminal ID of the canned Type 4 frames (default 999); other than three characters "
+           "is sent as given, with a warning.",
+           "ID");
     option("send5", "Select \"AML (Type5)\" and send the canned AML document.");
-    option("xml", "Load an XML data file and send it as a Type 5 packet.", "FILE");
+    option("xml",
+           "Load an XML data file and send it as a Type 5 packet, as the window does: a file "
+           "of more than 501 lines sends its first 501, one with no lines the canned document.",
+           "FILE");
     option("wait", "Seconds to wait for each response and the last ones (default 3).", "SECONDS");
     option("type4-hold",
            "Keep link 1's connection open up to MS after sending, so that a Type 4 answer "
