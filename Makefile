@@ -5,6 +5,9 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 BUILD_FUZZ ?= build-fuzz
 SECONDS ?= 60
+# The ports `make run` listens on and sends to.
+TYPE4_PORT ?= 7005
+TYPE5_PORT ?= 7018
 
 .PHONY: deps configure build run test bench fuzz soak screenshot mutants clean format wireshark
 
@@ -18,7 +21,7 @@ build: configure
 	@cmake --build $(BUILD) -j$(JOBS)
 
 run: build
-	@scripts/run-demo $(BUILD)
+	@TYPE4_PORT=$(TYPE4_PORT) TYPE5_PORT=$(TYPE5_PORT) scripts/run-demo $(BUILD)
 
 test: build
 	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)

@@ -105,6 +105,10 @@ public:
     void SendType5Packet();
 
     IpndDataFile &ipndDataFile() { return *m_ipnd; }
+    // The form the cycle reads the data file in: DataFileMode ("RAWLOG") unless
+    // talvgen-cli chose "MULTIPKT"; the window itself never changes it.
+    const QString &dataFileForm() const { return m_dataFileForm; }
+    void setDataFileForm(const QString &form);
     XmlLineStore &xmlLineStore() { return *m_xml; }
 
     // Shared run state.
@@ -214,6 +218,7 @@ private:
     Platform m_platform;
     Log m_log;
     std::unique_ptr<IpndDataFile> m_ipnd;
+    QString m_dataFileForm = DataFileMode;
     std::unique_ptr<XmlLineStore> m_xml;
     std::unique_ptr<Type4Link> m_frmTCP1;
     std::unique_ptr<Type5Link> m_frmTCP2;

@@ -120,7 +120,7 @@ bool frmIPNDZandrel::setLink1RemoteFromRow(int row) {
 }
 
 void frmIPNDZandrel::sendOnePacket() {
-    if (DataFileMode == QLatin1String("MULTIPKT")) {
+    if (m_dataFileForm == QLatin1String("MULTIPKT")) {
         do {
             if (m_ipnd->ReadMultiPartRecord() && m_ipnd->gSeqComplete)
                 SendFileRecord();
@@ -129,6 +129,11 @@ void frmIPNDZandrel::sendOnePacket() {
     }
     if (m_ipnd->ReadRawLogRecord())
         SendFileRecord();
+}
+
+void frmIPNDZandrel::setDataFileForm(const QString &form) {
+    m_dataFileForm = form;
+    lbFileType->setText(form);
 }
 
 void frmIPNDZandrel::SendFileRecord() {

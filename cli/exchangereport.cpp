@@ -37,6 +37,8 @@ QString Exchange::outcomeText(Outcome outcome) {
         return QStringLiteral("delayed");
     case Outcome::Unanswered:
         return QStringLiteral("unanswered");
+    case Outcome::ClosedBeforeAnswer:
+        return QStringLiteral("closed by link 1 before an answer");
     case Outcome::Refused:
         return QStringLiteral("refused");
     case Outcome::Error:
@@ -100,9 +102,10 @@ bool ExchangeReport::writeJunit(QString *error) {
     m_sinceJunit.restart();
     qint64 totalUs = 0;
     int failures = 0;
+    int errors = 0;
     for (const Exchange &exchange : m_done) {
         totalUs += exchange.responseUs.value_or(0);
-        failures += exchange.failed() ? 1 : 0;
+        (exchange.socketError() ? errors : failures) += exchange.failed() ? 1 : 0;
     }
     QSaveFile file(m_junitFile);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -117,7 +120,7 @@ bool ExchangeReport::writeJunit(QString *error) {
         xml.writeAttribute(QStringLiteral("name"), name);
         xml.writeAttribute(QStringLiteral("tests"), QString::number(m_done.size()));
         xml.writeAttribute(QStringLiteral("failures"), QString::number(failures));
-        xml.writeAttribute(QStringLiteral("errors"), QStringLiteral("0"));
+        xml.writeAttribute(QStringLiteral("errors"), QString::number(errors));
         xml.writeAttribute(QStringLiteral("time"), seconds(totalUs));
     };
     xml.writeStartElement(QStringLiteral("testsuites"));
@@ -131,7 +134,8 @@ bool ExchangeReport::writeJunit(QString *error) {
         xml.writeAttribute(QStringLiteral("name"), exchange.name());
         xml.writeAttribute(QStringLiteral("time"), seconds(exchange.responseUs.value_or(0)));
         if (exchange.failed()) {
-            xml.writeStartElement(QStringLiteral("failure"));
+            xml.writeStartElement(exchange.socketError() ? QStringLiteral("error")
+                                                         : QStringLiteral("failure"));
             xml.writeAttribute(QStringLiteral("type"), Exchange::outcomeText(exchange.outcome));
             xml.writeAttribute(QStringLiteral("message"), xmlSafe(exchange.reason));
             xml.writeCharacters(xmlSafe(exchange.logLines.join(QLatin1Char('\n'))));

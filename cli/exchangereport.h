@@ -14,8 +14,8 @@
 // One packet the window stored for a link, from the moment it was stored to
 // its outcome, with the log lines logged meanwhile.
 struct Exchange {
-    enum class Outcome { Answered, Delayed, Unanswered, Refused, Error };
-    static constexpr qint64 kDelayLimitUs = 2'000'000;
+    // ClosedBeforeAnswer: link 1 closed its connection at the poll after sending.
+    enum class Outcome { Answered, Delayed, Unanswered, ClosedBeforeAnswer, Refused, Error };
 
     int type = 4;  // 4 or 5
     int order = 0; // 1 for the link's first packet
@@ -35,6 +35,8 @@ struct Exchange {
     QString name() const;
     static QString outcomeText(Outcome outcome);
     bool failed() const { return outcome != Outcome::Answered; }
+    // A JUnit error rather than a failure: the socket failed, not the receiver.
+    bool socketError() const { return outcome == Outcome::Refused || outcome == Outcome::Error; }
 };
 
 // The report files a pipeline reads: a CSV row and a JUnit test case per

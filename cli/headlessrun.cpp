@@ -7,6 +7,9 @@
 #include "type4link.h"
 #include "type5link.h"
 
+#include "csvwriter.h"
+#include "signalwatcher.h"
+
 #include <QCheckBox>
 #include <QEventLoop>
 #include <QFileDevice>
@@ -50,6 +53,12 @@ private:
     QString m_xmlFile;
 };
 
+// A log line as the CSV shows packet bytes: control bytes, ESC and bytes past
+// 0x7e as <XX>, so that nothing a packet holds reaches the terminal raw.
+QString printableLine(const QString &line) {
+    return printableBytes(line.toLatin1(), line.size());
+}
+
 void writeLine(QIODevice &device, const QString &line) {
     device.write(line.toLatin1());
     device.write("\n", 1);
@@ -73,6 +82,9 @@ HeadlessRun::HeadlessRun(const RunOptions &options, QIODevice &out, QIODevice &e
     m_window = std::make_unique<frmIPNDZandrel>(platform);
     connect(&m_window->log(), &Log::messageLogged, this, &HeadlessRun::onLogged);
     m_window->Form_Load(QString());
+    m_tally.delayLimitUs = options.delayLimitUs();
+    if (options.dataFileForm == DataFileForm::MultiPkt)
+        m_window->setDataFileForm(QStringLiteral("MULTIPKT"));
 }
 
 HeadlessRun::~HeadlessRun() {
@@ -93,9 +105,23 @@ int HeadlessRun::exec() {
     sendType5();
     runCycle();
     if (!aborted())
-        waitUntil([this] { return settled() || aborted(); }, m_options.waitMs());
+        waitUntil([this] { return settled() || aborted(); }, link1WaitMs());
     printSummary();
     return m_tally.exitStatus();
+}
+
+void HeadlessRun::stopBySignal(int number) {
+    if (m_tally.stoppedBySignal == 0)
+        m_tally.stoppedBySignal = number;
+    stopCycle();
+    emit progressed();
+}
+
+qint64 HeadlessRun::link1WaitMs() const {
+    if (m_options.type4HoldMs == 0)
+        return m_options.waitMs();
+    return std::max<qint64>(m_options.waitMs(),
+                            m_options.type4HoldMs + 2 * TcpLink::kPollIntervalMs);
 }
 
 // ---------------------------------------------------------------- controls
@@ -156,7 +182,8 @@ void HeadlessRun::sendCanned() {
         cannedButton(send)->click();
         if (!link.gPendingType4Packet.isEmpty())
             ++m_tally.type4.stored;
-        waitUntil([this] { return link1Settled() || aborted(); }, m_options.waitMs());
+        waitUntil([this] { return link1Settled() || aborted(); }, link1WaitMs());
+        finishLink1IfClosedUnanswered(); // its queued call may not have come yet
     }
 }
 
@@ -200,7 +227,6 @@ void HeadlessRun::runCycle() {
         return;
     link1(); // the cycle hands every packet to link 1
     connect(&w, &frmIPNDZandrel::periodBoundary, this, &HeadlessRun::onPeriodBoundary);
-    connect(w.Timer1, &QTimer::timeout, this, &HeadlessRun::onCycleTick);
     w.RunControl->click();
     // The first boundary comes one period and a tick after Start at the latest.
     const qint64 limitMs =
@@ -214,29 +240,15 @@ void HeadlessRun::runCycle() {
         stopCycle();
     }
     disconnect(&w, &frmIPNDZandrel::periodBoundary, this, nullptr);
-    disconnect(w.Timer1, nullptr, this, nullptr);
 }
 
 void HeadlessRun::stopCycle() {
-    m_ticksBeforeStop = 0;
     if (m_window->gRunning)
         m_window->RunControl->click();
 }
 
 void HeadlessRun::onPeriodBoundary() {
-    if (++m_boundaries < m_options.periods || m_ticksBeforeStop > 0)
-        return;
-    // With the Type 5 row enabled, the tick after a boundary sends that row's
-    // copy; with a period of 1 that tick is the next boundary, so stop now.
-    if (m_window->chkEnable[1]->isChecked() && m_window->gPktPeriod > 1)
-        m_ticksBeforeStop = 2; // this boundary's tick, then the next one
-    else
-        stopCycle();
-}
-
-// Runs after the window's own handler of the same tick.
-void HeadlessRun::onCycleTick() {
-    if (m_ticksBeforeStop > 0 && --m_ticksBeforeStop == 0)
+    if (++m_boundaries >= m_options.periods)
         stopCycle();
 }
 
@@ -246,6 +258,7 @@ Type4Link &HeadlessRun::link1() {
     Type4Link &link = m_window->frmTCP1();
     if (!m_link1Attached) {
         m_link1Attached = true;
+        link.setHoldAfterSendMs(m_options.type4HoldMs);
         attach(link, m_tally.type4, link.wskMessage());
     }
     return link;
@@ -280,13 +293,14 @@ void HeadlessRun::attach(TcpLink &link, LinkTally &tally, SocketControl &socket)
                 }
             });
     connect(&link, &TcpLink::responseMeasured, this, [this, &tally, which](qint64 usec) {
-        tally.measured(usec);
+        m_tally.measured(tally, usec);
         if (std::optional<Exchange> &exchange = m_exchange[which]) {
             exchange->responseUs = usec;
-            if (usec > Exchange::kDelayLimitUs)
+            if (usec > m_tally.delayLimitUs)
                 finishExchange(which, Exchange::Outcome::Delayed,
-                               QStringLiteral("answered after %1 ms, over 2000 ms")
-                                   .arg(double(usec) / 1000, 0, 'f', 1));
+                               QStringLiteral("answered after %1 ms, over %2 ms")
+                                   .arg(double(usec) / 1000, 0, 'f', 1)
+                                   .arg(m_options.delayLimitMs));
             else
                 finishExchange(which, Exchange::Outcome::Answered, {});
         }
@@ -366,7 +380,7 @@ void HeadlessRun::onLogged(const QString &line) {
     if (line == QLatin1String("Close Socket") && m_exchange[0])
         QTimer::singleShot(0, this, &HeadlessRun::finishLink1IfClosedUnanswered);
     if (!m_options.quiet)
-        writeLine(m_out, line);
+        writeLine(m_out, printableLine(line));
     emit progressed();
 }
 
@@ -392,20 +406,35 @@ void HeadlessRun::finishExchange(int link, Exchange::Outcome outcome, const QStr
 }
 
 void HeadlessRun::finishLink1IfClosedUnanswered() {
-    if (m_exchange[0] && link1Settled())
+    if (!m_exchange[0] || !link1Settled())
+        return;
+    if (!m_exchange[0]->handedOverAt) {
         finishExchange(0, Exchange::Outcome::Unanswered,
-                       m_exchange[0]->handedOverAt
-                           ? QStringLiteral("no answer before link 1 closed its connection")
-                           : QStringLiteral("closed before it was handed over"));
+                       QStringLiteral("closed before it was handed over"));
+        return;
+    }
+    ++m_tally.type4.closedBeforeAnswer;
+    finishExchange(0, Exchange::Outcome::ClosedBeforeAnswer,
+                   m_options.type4HoldMs > 0
+                       ? QStringLiteral("closed by link 1 before an answer: none came within "
+                                        "--type4-hold %1 ms")
+                             .arg(m_options.type4HoldMs)
+                       : QStringLiteral("closed by link 1 before an answer: link 1 closes at "
+                                        "its first 100 ms poll after sending (--type4-hold MS "
+                                        "keeps it open)"));
 }
 
 void HeadlessRun::finishOpenExchanges() {
+    finishLink1IfClosedUnanswered();
+    const QString unanswered = m_tally.stoppedBySignal > 0
+                                   ? QStringLiteral("no answer before %1 stopped the run")
+                                         .arg(signalName(m_tally.stoppedBySignal))
+                                   : QStringLiteral("no answer by the end of the run");
     for (int link = 0; link < 2; ++link)
         if (m_exchange[link])
             finishExchange(link, Exchange::Outcome::Unanswered,
-                           m_exchange[link]->handedOverAt
-                               ? QStringLiteral("no answer by the end of the run")
-                               : QStringLiteral("never handed over"));
+                           m_exchange[link]->handedOverAt ? unanswered
+                                                          : QStringLiteral("never handed over"));
     m_report.flush();
 }
 
@@ -441,11 +470,15 @@ int runTalvgenCli(const QStringList &arguments, QIODevice &out, QIODevice &err) 
         writeLine(err, QStringLiteral("talvgen-cli: cannot open ") + unreadable);
         return RunTally::kUsageOrFile;
     }
+    for (const QString &warning : parsed.warnings)
+        writeLine(err, QStringLiteral("talvgen-cli: ") + warning);
     HeadlessRun run(parsed.options, out, err);
     QString reportProblem;
     if (!run.openReports(&reportProblem)) {
         writeLine(err, QStringLiteral("talvgen-cli: ") + reportProblem);
         return RunTally::kUsageOrFile;
     }
+    SignalWatcher watcher;
+    QObject::connect(&watcher, &SignalWatcher::signalled, &run, &HeadlessRun::stopBySignal);
     return run.exec();
 }

@@ -33,6 +33,8 @@ public:
     bool openReports(QString *error);
     // Runs once; returns the exit status (RunTally::ExitStatus).
     int exec();
+    // SIGINT or SIGTERM: every wait ends, the cycle stops, exec() prints the summary.
+    void stopBySignal(int number);
 
     // The window stays until the run is destroyed, for a look at its fields.
     frmIPNDZandrel &window() { return *m_window; }
@@ -54,7 +56,6 @@ private:
     void runCycle();
     void stopCycle();
     void onPeriodBoundary();
-    void onCycleTick();
     void onLogged(const QString &line);
     void printSummary();
 
@@ -70,7 +71,9 @@ private:
     bool link1Settled();
     bool link2Settled();
     bool settled();
-    bool aborted() const { return m_tally.dataFileFailures > 0; }
+    bool aborted() const { return m_tally.dataFileFailures > 0 || m_tally.stoppedBySignal > 0; }
+    // How long to wait for link 1 to settle: --wait, or the hold and a poll if longer.
+    qint64 link1WaitMs() const;
     QAbstractButton *cannedButton(CannedSend send) const;
 
     // Runs the event loop until done() or timeoutMs; returns done().
@@ -85,7 +88,6 @@ private:
     bool m_link2Attached = false;
     qint32 m_lastProcessed = 0;
     int m_boundaries = 0;
-    int m_ticksBeforeStop = 0; // Timer1 ticks still to run before Stop; 0: none planned
     bool m_ran = false;
     ExchangeReport m_report;
     std::optional<Exchange> m_exchange[2];

@@ -30,6 +30,11 @@ const std::array<std::pair<const char *, MoliShape>, 6> kMoliWords = {{
     {"none", MoliShape::None},
 }};
 
+const std::array<std::pair<const char *, DataFileForm>, 2> kDataFileFormWords = {{
+    {"rawlog", DataFileForm::RawLog},
+    {"multipkt", DataFileForm::MultiPkt},
+}};
+
 const char kDescription[] =
     "Runs the TALV TCP 000 Test Generator without a screen: sets the main window's\n"
     "controls, presses its buttons as an operator would, prints every log line as it\n"
@@ -39,18 +44,29 @@ const char kDescription[] =
     "then --xml, then the packet cycle over --data-file, then up to --wait seconds for\n"
     "the last responses.\n"
     "\n"
-    "--periods N presses Stop after N period boundaries (one tick later when the\n"
-    "Type 5 socket row is enabled and the period is over 1 second, so that row's copy\n"
-    "goes out too). The window starts with \"Unlimited Pkts\" ticked, and talvgen-cli\n"
-    "leaves it so; --unlimited states it explicitly.\n"
+    "--periods N presses Stop after N period boundaries. The window starts with\n"
+    "\"Unlimited Pkts\" ticked, and talvgen-cli leaves it so; --unlimited states it\n"
+    "explicitly. The window always reads its data file in the RAWLOG form;\n"
+    "--data-file-form multipkt makes the cycle read multi-part lines instead.\n"
     "\n"
-    "A packet is delayed when its response came more than 2 seconds after the packet\n"
-    "went out (measured, not the window's 10 ms count), and unanswered when no\n"
-    "response came by the end of the run.\n"
+    "Link 1 (Type 4) closes its connection at its first 100 ms poll after sending\n"
+    "when no answer has come: a Type 4 answer slower than about 100 ms is lost, and\n"
+    "the packet is \"closed by link 1 before an answer\". The window always does so.\n"
+    "To time a slower receiver, --type4-hold MS keeps link 1's connection open up\n"
+    "to MS after sending (talvgen-cli only). Link 2 (Type 5) keeps its connection.\n"
     "\n"
-    "Exit status: 0 every packet answered in time; 1 a packet delayed, unanswered or\n"
-    "never handed over, or nothing sent; 2 bad usage or a data file that cannot be\n"
-    "opened.";
+    "A packet is delayed when its response came more than --delay-limit ms (default\n"
+    "2000) after the packet went out (measured, not the window's 10 ms count), and\n"
+    "unanswered when no response came by the end of the run.\n"
+    "\n"
+    "Ctrl-C (SIGINT) or SIGTERM stops the run: the summary is printed and the\n"
+    "reports are finished; a packet still waiting for its answer counts as\n"
+    "unanswered.\n"
+    "\n"
+    "Exit status: 0 every packet answered in time; 1 a packet delayed, unanswered,\n"
+    "closed before an answer or never handed over, or nothing sent; 2 bad usage or\n"
+    "a data file that cannot be opened; 130 (SIGINT) or 143 (SIGTERM) a run stopped\n"
+    "by that signal before anything failed.";
 
 template<typename Word, size_t N>
 std::optional<Word> lookUp(const std::array<std::pair<const char *, Word>, N> &words,
@@ -106,6 +122,7 @@ public:
         : m_parser(parser) {}
 
     QString read(RunOptions &options);
+    const QStringList &warnings() const { return m_warnings; }
 
 private:
     QString readEndpoints(RunOptions &options);
@@ -113,11 +130,13 @@ private:
     QString readCycle(RunOptions &options);
     QString readType4(RunOptions &options);
     QString readWait(RunOptions &options);
+    QString readTiming(RunOptions &options);
     QString checkCombination(const RunOptions &options) const;
     // The single value of an option given at most once.
     QString once(const char *name, QString &problem) const;
 
     const QCommandLineParser &m_parser;
+    QStringList m_warnings;
 };
 
 QString OptionReader::once(const char *name, QString &problem) const {
@@ -130,7 +149,7 @@ QString OptionReader::once(const char *name, QString &problem) const {
 QString OptionReader::read(RunOptions &options) {
     for (auto step :
          {&OptionReader::readEndpoints, &OptionReader::readFiles, &OptionReader::readCycle,
-          &OptionReader::readType4, &OptionReader::readWait}) {
+          &OptionReader::readType4, &OptionReader::readWait, &OptionReader::readTiming}) {
         const QString problem = (this->*step)(options);
         if (!problem.isEmpty())
             return problem;
@@ -176,6 +195,22 @@ QString OptionReader::readFiles(RunOptions &options) {
         return QStringLiteral("--data-file wants a file name");
     if (m_parser.isSet(QStringLiteral("xml")) && options.xmlFile.isEmpty())
         return QStringLiteral("--xml wants a file name");
+    if (!options.junitFile.isEmpty() && !options.csvFile.isEmpty() &&
+        QFileInfo(options.junitFile).absoluteFilePath() ==
+            QFileInfo(options.csvFile).absoluteFilePath())
+        return QStringLiteral("--junit and --csv name the same file \"%1\"; each report "
+                              "needs its own")
+            .arg(options.csvFile);
+    const QString form = once("data-file-form", problem);
+    if (!problem.isEmpty())
+        return problem;
+    if (m_parser.isSet(QStringLiteral("data-file-form"))) {
+        const std::optional<DataFileForm> chosen = lookUp(kDataFileFormWords, form);
+        if (!chosen)
+            return QStringLiteral("--data-file-form wants one of %1, not \"%2\"")
+                .arg(wordList(kDataFileFormWords), form);
+        options.dataFileForm = *chosen;
+    }
     return {};
 }
 
@@ -225,6 +260,10 @@ QString OptionReader::readType4(RunOptions &options) {
         if (!isLatin1(termId))
             return QStringLiteral("--term-id must be single-byte (Latin-1) text");
         options.termId = termId;
+        if (termId.size() != RunOptions::kTermIdChars)
+            m_warnings << QStringLiteral("warning: --term-id \"%1\" is not three characters; "
+                                         "the frames carry it as given")
+                              .arg(termId);
     }
     return {};
 }
@@ -237,9 +276,29 @@ QString OptionReader::readWait(RunOptions &options) {
     if (!m_parser.isSet(QStringLiteral("wait")))
         return {};
     const std::optional<double> value = seconds(wait, RunOptions::kMaxWaitSeconds);
-    if (!value)
-        return QStringLiteral("--wait wants seconds from 0 to 3600, not \"%1\"").arg(wait);
+    // No time at all would stop every exchange before its packet is handed over.
+    if (!value || static_cast<int>(*value * 1000.0 + 0.5) == 0)
+        return QStringLiteral("--wait wants seconds over 0 and up to 3600, not \"%1\"").arg(wait);
     options.waitSeconds = *value;
+    return {};
+}
+
+QString OptionReader::readTiming(RunOptions &options) {
+    const std::pair<const char *, int *> timings[] = {{"type4-hold", &options.type4HoldMs},
+                                                      {"delay-limit", &options.delayLimitMs}};
+    for (const auto &[name, target] : timings) {
+        QString problem;
+        const QString text = once(name, problem);
+        if (!problem.isEmpty())
+            return problem;
+        if (!m_parser.isSet(QString::fromLatin1(name)))
+            continue;
+        const std::optional<int> value = wholeNumber(text, 1, RunOptions::kMaxMs);
+        if (!value)
+            return QStringLiteral("--%1 wants whole milliseconds from 1 to 3600000, not \"%2\"")
+                .arg(QLatin1String(name), text);
+        *target = *value;
+    }
     return {};
 }
 
@@ -254,8 +313,16 @@ QString OptionReader::checkCombination(const RunOptions &options) const {
         return QStringLiteral("--send needs --type4 HOST:PORT");
     if ((options.send5 || !options.xmlFile.isEmpty()) && !options.type5)
         return QStringLiteral("--send5 and --xml need --type5 HOST:PORT");
-    if (!options.dataFile.isEmpty() && !options.type4 && !options.type5)
-        return QStringLiteral("--data-file needs --type4 or --type5 HOST:PORT");
+    if (!options.dataFile.isEmpty() && !options.type4)
+        return QStringLiteral("--data-file needs --type4 HOST:PORT");
+    // The window's cycle sends its IPND frames, over link 1, to the Type 5 row too.
+    if (!options.dataFile.isEmpty() && options.type5)
+        return QStringLiteral("--data-file cannot go with --type5: the cycle would send its "
+                              "IPND frames to the Type 5 port too; run the Type 5 sends apart");
+    if (m_parser.isSet(QStringLiteral("data-file-form")) && options.dataFile.isEmpty())
+        return QStringLiteral("--data-file-form needs --data-file");
+    if (options.type4HoldMs > 0 && !options.type4)
+        return QStringLiteral("--type4-hold needs --type4 HOST:PORT");
     const bool cycleOption =
         options.periodSeconds || m_parser.isSet(QStringLiteral("periods")) || options.unlimited;
     if (cycleOption && options.dataFile.isEmpty())
@@ -275,6 +342,10 @@ void addOptions(QCommandLineParser &parser) {
     option("type4", "Fill and enable the Type 4 socket row.", "HOST:PORT");
     option("type5", "Fill and enable the Type 5 socket row.", "HOST:PORT");
     option("data-file", "IPND data file replayed by the packet cycle.", "FILE");
+    option("data-file-form",
+           "How the cycle reads the data file: rawlog (default; the window's only form) or "
+           "multipkt (multi-part lines).",
+           "FORM");
     option("period", "Period of the packet cycle in seconds (window default 20).", "SECONDS");
     option("periods", "Press Stop after N period boundaries (default 1).", "N");
     option("unlimited", "Tick \"Unlimited Pkts\" (already ticked by default).");
@@ -286,10 +357,21 @@ void addOptions(QCommandLineParser &parser) {
            "Tick \"MOLI Data\" and choose the shape: point, circular, arc, polygon, "
            "ellipsoid or none.",
            "SHAPE");
-    option("term-id", "Terminal ID of the canned Type 4 frames (default 999).", "ID");
+    option("term-id",
+           "Terminal ID of the canned Type 4 frames (default 999); other than three characters "
+           "is sent as given, with a warning.",
+           "ID");
     option("send5", "Select \"AML (Type5)\" and send the canned AML document.");
-    option("xml", "Load an XML data file and send it as a Type 5 packet.", "FILE");
+    option("xml",
+           "Load an XML data file and send it as a Type 5 packet, as the window does: a file "
+           "of more than 501 lines sends its first 501, one with no lines the canned document.",
+           "FILE");
     option("wait", "Seconds to wait for each response and the last ones (default 3).", "SECONDS");
+    option("type4-hold",
+           "Keep link 1's connection open up to MS after sending, so that a Type 4 answer "
+           "slower than link 1's 100 ms poll can be timed (the window never does this).",
+           "MS");
+    option("delay-limit", "An answer later than MS fails as delayed (default 2000).", "MS");
     option("quiet", "Print the summary only, not the log lines.");
     option("junit", "Write a JUnit XML report: a test case per packet handed over.", "FILE");
     option("csv", "Write a CSV file: a row per exchange, with its times and outcome.", "FILE");
@@ -350,7 +432,9 @@ ParsedRunOptions parseRunOptions(const QStringList &arguments) {
         parsed.message = versionText();
         return parsed;
     }
-    parsed.message = OptionReader(parser).read(parsed.options);
+    OptionReader reader(parser);
+    parsed.message = reader.read(parsed.options);
+    parsed.warnings = reader.warnings();
     if (parsed.message.isEmpty())
         parsed.action = ParsedRunOptions::Action::Run;
     return parsed;
@@ -366,6 +450,13 @@ QString sendWord(CannedSend send) {
 QString moliWord(MoliShape shape) {
     for (const auto &[name, word] : kMoliWords)
         if (word == shape)
+            return QString::fromLatin1(name);
+    return {};
+}
+
+QString dataFileFormWord(DataFileForm form) {
+    for (const auto &[name, word] : kDataFileFormWords)
+        if (word == form)
             return QString::fromLatin1(name);
     return {};
 }

@@ -15,6 +15,9 @@ enum class CannedSend { Standard, NoAdd, Long, Min, Max };
 // The MOLI shape option buttons optMOLI(0) to optMOLI(5).
 enum class MoliShape { Point, Circular, CircularArc, Polygon, Ellipsoid, None };
 
+// How the cycle reads the IPND data file; the window itself always reads RawLog.
+enum class DataFileForm { RawLog, MultiPkt };
+
 struct Endpoint {
     QString host;
     quint16 port = 0;
@@ -27,10 +30,14 @@ struct RunOptions {
     static constexpr double kMaxWaitSeconds = 3600.0;
     static constexpr int kMaxPeriods = 1'000'000;
     static constexpr int kMaxPeriodSeconds = 32767;
+    static constexpr int kMaxMs = 3'600'000;
+    static constexpr int kDefaultDelayLimitMs = 2000;
+    static constexpr int kTermIdChars = 3;
 
     std::optional<Endpoint> type4; // socket row 0, enabled
     std::optional<Endpoint> type5; // socket row 1, enabled
     QString dataFile;
+    DataFileForm dataFileForm = DataFileForm::RawLog;
     std::optional<int> periodSeconds; // unset: the window's period stays
     int periods = 1;                  // period boundaries before Stop
     bool unlimited = false;           // tick "Unlimited Pkts" (the window's default is ticked)
@@ -43,10 +50,13 @@ struct RunOptions {
     QString junitFile; // JUnit XML report, written as the run goes
     QString csvFile;   // one CSV row per exchange
     bool quiet = false;
+    int type4HoldMs = 0;                     // link 1 keeps its connection; 0: the window's way
+    int delayLimitMs = kDefaultDelayLimitMs; // an answer later than this fails
 
     bool operator==(const RunOptions &) const = default;
     bool runsCycle() const { return !dataFile.isEmpty(); }
     int waitMs() const { return static_cast<int>(waitSeconds * 1000.0 + 0.5); }
+    qint64 delayLimitUs() const { return qint64(delayLimitMs) * 1000; }
 };
 
 struct ParsedRunOptions {
@@ -54,7 +64,8 @@ struct ParsedRunOptions {
 
     Action action = Action::UsageError;
     RunOptions options;
-    QString message; // the help or version text, or what is wrong
+    QString message;      // the help or version text, or what is wrong
+    QStringList warnings; // allowed, but probably not meant: for stderr
 };
 
 // arguments as QCoreApplication::arguments() gives them, program name first.
@@ -70,5 +81,6 @@ QString unreadableFile(const RunOptions &options);
 // The words of --send and --moli: "standard", "point".
 QString sendWord(CannedSend send);
 QString moliWord(MoliShape shape);
+QString dataFileFormWord(DataFileForm form);
 
 QString versionText();

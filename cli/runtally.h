@@ -3,33 +3,39 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
+
 class ResponseStats;
 
 // What happened to the packets of one link during a run, judged by the
 // precise measurement: from the packet's last byte handed to the system to
 // the first byte of its response.
 struct LinkTally {
-    static constexpr qint64 kDelayLimitUs = 2'000'000;
-
-    int stored = 0;     // packets the window left in the link's pending slot
-    int handedOver = 0; // packets whose last byte went to the system
-    int answered = 0;   // handed-over packets whose response was measured
-    int delayed = 0;    // answered later than kDelayLimitUs
-    int processed = 0;  // responses the window counted for this link
+    int stored = 0;             // packets the window left in the link's pending slot
+    int handedOver = 0;         // packets whose last byte went to the system
+    int answered = 0;           // handed-over packets whose response was measured
+    int delayed = 0;            // answered later than the delay limit
+    int processed = 0;          // responses the window counted for this link
+    int closedBeforeAnswer = 0; // handed over, then closed by link 1 with no answer
 
     // Packets dropped or replaced before they went out.
     int notHandedOver() const { return stored > handedOver ? stored - handedOver : 0; }
-    int unanswered() const { return handedOver - answered; }
-    void measured(qint64 usec);
+    int unanswered() const { return std::max(0, handedOver - answered - closedBeforeAnswer); }
+    void measured(qint64 usec, qint64 delayLimitUs);
 };
 
 struct RunTally {
-    enum ExitStatus { kPassed = 0, kFailed = 1, kUsageOrFile = 2 };
+    enum ExitStatus { kPassed = 0, kFailed = 1, kUsageOrFile = 2, kSignalBase = 128 };
+    static constexpr qint64 kDefaultDelayLimitUs = 2'000'000;
 
     LinkTally type4;
     LinkTally type5;
     int socketErrors = 0; // "Event: Socket error ..." and "Unable to set socket" lines
     int dataFileFailures = 0;
+    qint64 delayLimitUs = kDefaultDelayLimitUs;
+    int stoppedBySignal = 0; // SIGINT or SIGTERM ended the run early; 0: it ran its course
+
+    void measured(LinkTally &link, qint64 usec) const { link.measured(usec, delayLimitUs); }
 
     // Counts the log lines that matter for the verdict.
     void logged(const QString &line);
@@ -37,9 +43,17 @@ struct RunTally {
     int delayed() const { return type4.delayed + type5.delayed; }
     int unanswered() const { return type4.unanswered() + type5.unanswered(); }
     int notHandedOver() const { return type4.notHandedOver() + type5.notHandedOver(); }
+    int closedBeforeAnswer() const { return type4.closedBeforeAnswer; }
+    bool anyFailed() const {
+        return delayed() > 0 || unanswered() > 0 || notHandedOver() > 0 || closedBeforeAnswer() > 0;
+    }
+    // 128 + the signal's number (130, 143) when a signal stopped a run in which nothing failed.
     int exitStatus() const;
     QString verdict() const;
 };
+
+// "SIGINT", "SIGTERM".
+QString signalName(int number);
 
 // "Type 4: 3 responses, min 0.210 ms, mean 0.305 ms, median 0.298 ms, p95 0.402 ms,
 // max 0.402 ms"; noun names what was timed.

@@ -48,7 +48,7 @@ protected:
     virtual void originate() = 0;
     // The poll found the slot empty and the socket not closed.
     virtual void pollWithNothingPending() = 0;
-    // Zeroes the counter after a send (link 2 only).
+    // After each send: link 2 zeroes its counter.
     virtual void packetSent() {}
     // Answers a heartbeat and returns true (link 2 only).
     virtual bool answeredHeartbeat(const QByteArray &) { return false; }

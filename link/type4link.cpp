@@ -19,8 +19,18 @@ void Type4Link::originate() {
     connectAndLog();
 }
 
-// Link 1 holds a connection only while a packet is in flight.
+bool Type4Link::holdingForAnswer() const {
+    return m_holdAfterSendMs > 0 && m_sinceSend.isValid() &&
+           m_socket.socketState() == SocketState::Connected &&
+           !m_sinceSend.hasExpired(m_holdAfterSendMs);
+}
+
+// Link 1 holds a connection only while a packet is in flight: the first poll
+// after the send closes it, answered or not.
 void Type4Link::pollWithNothingPending() {
+    if (holdingForAnswer())
+        return;
+    m_sinceSend.invalidate();
     forgetExchange();
     m_socket.Close();
     log(QStringLiteral("Close Socket"));

@@ -2,6 +2,8 @@
 
 #include "tcplink.h"
 
+#include <QElapsedTimer>
+
 // Link 1 (frmTCP1): Type 4 packets on socket wskMessage, one connection per
 // packet. The producers set the remote end on the socket while it is closed,
 // then store the packet in gPendingType4Packet.
@@ -28,6 +30,10 @@ public:
     void tmrPacketResponse_Timer() { responseTick(); }
     // The main window's Close button: close the socket unless it is closed; logs nothing.
     void closeSocketIfOpen();
+    // For talvgen-cli alone (the window never sets it): after a send the poll leaves a
+    // connection waiting for its answer open up to ms, instead of closing at the first
+    // poll. 0, the default, is the window's behaviour.
+    void setHoldAfterSendMs(int ms) { m_holdAfterSendMs = ms; }
 
     // The socket event handlers, also callable directly.
     void wskMessage_Connect() { onConnect(); }
@@ -44,6 +50,13 @@ protected:
     qint32 &responseTimeCounter() override { return gResponseTime; }
     void originate() override;
     void pollWithNothingPending() override;
+    void packetSent() override { m_sinceSend.start(); }
     void responseShown() override;
     QString countDelayed() override;
+
+private:
+    bool holdingForAnswer() const;
+
+    int m_holdAfterSendMs = 0;
+    QElapsedTimer m_sinceSend;
 };

@@ -122,7 +122,7 @@ int runReceiverApp(const QStringList &arguments) {
         return 0;
     case ReceiverCommandLine::Action::UsageError:
         writeLine(stderr, QStringLiteral("talvrecv: %1").arg(commandLine.error));
-        writeLine(stderr, commandLine.helpText.trimmed());
+        writeLine(stderr, QStringLiteral("Try 'talvrecv --help' for more information."));
         return kUsageError;
     case ReceiverCommandLine::Action::Run:
         break;

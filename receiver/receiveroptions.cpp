@@ -14,11 +14,14 @@ struct Options {
                               QStringLiteral("Address to listen on (default 127.0.0.1)."),
                               QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.1")};
     QCommandLineOption type4Port{QStringLiteral("type4-port"),
-                                 QStringLiteral("Port for Type 4 frames (default 7005)."),
+                                 QStringLiteral("Port for Type 4 frames (default 7005; 0: any free "
+                                                "port, named in the \"talvrecv listening\" line)."),
                                  QStringLiteral("PORT"), QStringLiteral("7005")};
-    QCommandLineOption type5Port{QStringLiteral("type5-port"),
-                                 QStringLiteral("Port for Type 5 documents (default 7018)."),
-                                 QStringLiteral("PORT"), QStringLiteral("7018")};
+    QCommandLineOption type5Port{
+        QStringLiteral("type5-port"),
+        QStringLiteral(
+            "Port for Type 5 documents (default 7018; 0: any free port, as for --type4-port)."),
+        QStringLiteral("PORT"), QStringLiteral("7018")};
     QCommandLineOption delay{QStringLiteral("delay"),
                              QStringLiteral("Wait MS milliseconds before each reply."),
                              QStringLiteral("MS"), QStringLiteral("0")};
@@ -194,7 +197,10 @@ ReceiverCommandLine parseReceiverCommandLine(const QStringList &arguments) {
     parser.addOption(wiresharkFields);
 
     ReceiverCommandLine result;
-    result.helpText = parser.helpText();
+    // The first line names the binary as typed; name the program instead.
+    const QString helpText = parser.helpText();
+    result.helpText =
+        QStringLiteral("Usage: talvrecv [options]") + helpText.mid(helpText.indexOf(u'\n'));
     if (!parser.parse(arguments))
         return usageError(result, parser.errorText());
     if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {

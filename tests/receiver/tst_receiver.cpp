@@ -373,18 +373,32 @@ private slots:
                         "type 3 with 51 fields, expected 52"}));
     }
 
-    // The program itself: a port in use ends it with exit 2 and the reason, before it
-    // listens on the other.
-    void portInUse() {
+    // The program itself ends with exit 2 and one line on what is wrong, before it
+    // listens on either port: "@" stands for a port in use. A usage error names the
+    // program, not the path it was started by, and points to --help.
+    void endsEarly_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("port in use") << words("--type5-port @")
+                                     << QStringLiteral("talvrecv: cannot listen on 127.0.0.1 "
+                                                       "port @ for Type 5: .+\\n");
+        QTest::newRow("usage error") << words("--delay soon")
+                                     << QStringLiteral("talvrecv: bad value \"soon\" for --delay\\n"
+                                                       "Try 'talvrecv --help' for more "
+                                                       "information\\.\\n");
+    }
+
+    void endsEarly() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, output);
         QTcpServer taken;
         QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
         const QString port = QString::number(taken.serverPort());
-        TalvrecvProcess talvrecv({QStringLiteral("--type5-port"), port});
+        TalvrecvProcess talvrecv(arguments.replaceInStrings(QStringLiteral("@"), port));
         QCOMPARE(talvrecv.waitExit(), 2);
-        QVERIFY2(talvrecv.output().startsWith(
-                     QStringLiteral("talvrecv: cannot listen on 127.0.0.1 port %1 for Type 5: ")
-                         .arg(port)),
-                 qPrintable(talvrecv.output()));
+        const QRegularExpression expected(
+            QRegularExpression::anchoredPattern(output.replace(QStringLiteral("@"), port)));
+        QVERIFY2(expected.match(talvrecv.output()).hasMatch(), qPrintable(talvrecv.output()));
     }
 };
 
