@@ -96,7 +96,7 @@ QList<JunitCase> junitCases(const QString &path, bool *countsAgree) {
 
 // A peer for each link and a folder of files: "@4" and "@5" in the arguments
 // stand for the peers' HOST:PORT, "@refused" for a port nobody listens on,
-// "@dir" for the folder, which holds small.x01, small.xml, empty.xml and sub/.
+// "@dir" for the folder, which holds small.x01, small.xml, empty.xml, back\slash.x01 and sub/.
 struct Run {
     explicit Run(const QStringList &arguments, int answerDelayMs = 0,
                  const QByteArray &beforeAnswer = {}) {
@@ -105,6 +105,7 @@ struct Run {
                            "<Date_Sent>2019-11-04</Date_Sent>\r\n"
                            "<Time_Sent>13:40:06</Time_Sent><Extra>x</Extra>\r\n</CLI_Data>\r\n");
         write("empty.xml", {});
+        write("back\\slash.x01", "a\tb\tc\t3|12345678|named\r\n");
         QDir(dir.path()).mkdir(QStringLiteral("sub"));
         for (Peer *peer : {&type4, &type5}) {
             peer->answerDelayMs = answerDelayMs;
@@ -344,6 +345,10 @@ private slots:
                        .type4 = {"01200163|12345678|first", "08700173|87654321|second"},
                        .cases = {"type4.001.small.x01:line 1 answered",
                                  "type4.002.small.x01:line 2 answered"}};
+        // A name that exists as written is that file, backslash and all.
+        QTest::newRow("a backslash in the data file's name") << RunCase{
+            .arguments = "--type4 @4 --period 1 --periods 1 --data-file @dir/back\\slash.x01",
+            .type4 = {"01200163|12345678|named"}};
         QTest::newRow("all answered, log oldest first") << RunCase{
             .arguments = "--type4 @4 --send standard",
             .printed = {"--> 99903073|", "TCP TCP Originate: Remote port <",
