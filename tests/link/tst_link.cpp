@@ -269,21 +269,27 @@ private slots:
     // shown by its last few KiB only; a heartbeat after it is answered, the link goes on.
     void floodIsShownInBoundedPieces() {
         constexpr qint64 kFloodBytes = 20 * 1024 * 1024;
-        const QString cutMark =
-            QStringLiteral("<%1 earlier bytes not shown>")
-                .arg(SocketControl::kMaxArrivalBytes - TcpLink::kShownResponseBytes);
+        const auto cutMark = [](qsizetype cut) {
+            return cut > 0 ? QStringLiteral("<%1 earlier bytes not shown>").arg(cut) : QString();
+        };
         Peer peer;
         SteppedLink t(2);
         t.sendTo(peer, kPacket);
         qint64 arrivedBytes = 0;
-        connect(&t.link(), &TcpLink::responseArrived, this,
-                [&](const QByteArray &data) { arrivedBytes += data.size(); });
+        QByteArray last;
+        connect(&t.link(), &TcpLink::responseArrived, this, [&](const QByteArray &data) {
+            arrivedBytes += data.size();
+            last = data;
+        });
         peer.send(QByteArray(kFloodBytes - 1, 'A') + 'Z');
         QTRY_COMPARE_WITH_TIMEOUT(arrivedBytes, kFloodBytes, 50000);
-        QCOMPARE(t.host.longestMessage,
-                 shown("").size() + cutMark.size() + TcpLink::kShownResponseBytes);
-        QVERIFY2(t.host.txbMessage.endsWith(QString(TcpLink::kShownResponseBytes - 1, u'A') + u'Z'),
-                 qPrintable(t.host.txbMessage.left(80)));
+        QVERIFY(t.host.longestMessage <=
+                shown("").size() +
+                    cutMark(SocketControl::kMaxArrivalBytes - TcpLink::kShownResponseBytes).size() +
+                    TcpLink::kShownResponseBytes);
+        QCOMPARE(t.host.txbMessage,
+                 shown("") + cutMark(last.size() - TcpLink::kShownResponseBytes) +
+                     QString::fromLatin1(last.right(TcpLink::kShownResponseBytes)));
         peer.send(QByteArrayLiteral("\x02H\x03"));
         QTRY_COMPARE(peer.received(), kPacket + kHeartbeatAnswer);
         t.pending() = QByteArrayLiteral("next");
