@@ -1,5 +1,7 @@
 #include "commandline.h"
 
+#include <cmath>
+
 namespace {
 
 constexpr int kFieldCount = 10;
@@ -12,14 +14,15 @@ QString conversionProblem(const QString &field, const QString &token, const char
         .arg(field, token, QLatin1String(expected), kept);
 }
 
-void storeBoolean(bool &target, const char *field, const QString &token, QStringList &problems) {
+// kept: what the operator sees of the field when its token is refused.
+void storeBoolean(bool &target, const char *field, const QString &token, const QString &kept,
+                  QStringList &problems) {
     bool ok = false;
     const bool value = toBoolean(token, &ok);
     if (ok)
         target = value;
     else
-        problems << conversionProblem(QLatin1String(field), token, "True, False or a number",
-                                      target ? QStringLiteral("True") : QStringLiteral("False"));
+        problems << conversionProblem(QLatin1String(field), token, "True, False or a number", kept);
 }
 
 void storeField(StartupArgs &args, int field, const QString &token, QStringList &problems) {
@@ -31,7 +34,7 @@ void storeField(StartupArgs &args, int field, const QString &token, QStringList 
         args.Type4Address = token;
         break;
     case 3:
-        storeBoolean(args.Type4Enable, "Type4Enable", token, problems);
+        storeBoolean(args.Type4Enable, "Type4Enable", token, QStringLiteral("False"), problems);
         break;
     case 4:
         args.Type5Port = token;
@@ -40,7 +43,7 @@ void storeField(StartupArgs &args, int field, const QString &token, QStringList 
         args.Type5Address = token;
         break;
     case 6:
-        storeBoolean(args.Type5Enable, "Type5Enable", token, problems);
+        storeBoolean(args.Type5Enable, "Type5Enable", token, QStringLiteral("False"), problems);
         break;
     case 7: {
         bool ok = false;
@@ -48,15 +51,18 @@ void storeField(StartupArgs &args, int field, const QString &token, QStringList 
         if (ok)
             args.Period = value;
         else
+            // A Period of 0 leaves the window's default in the Period box.
             problems << conversionProblem(QStringLiteral("Period"), token, "a whole number",
-                                          QString::number(args.Period));
+                                          QString::number(kDefaultPeriodSeconds));
         break;
     }
     case 8:
         args.TitlePrefix = token;
         break;
     case 9:
-        storeBoolean(args.Unlimited, "Unlimited", token, problems);
+        // False leaves the Unlimited box as it was designed: ticked.
+        storeBoolean(args.Unlimited, "Unlimited", token,
+                     QStringLiteral("False and its box stays ticked"), problems);
         break;
     case 10:
         args.DataFile = QStringLiteral(".\\") + token;
@@ -74,7 +80,9 @@ bool toBoolean(const QString &token, bool *ok) {
         return true;
     if (token.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)
         return false;
+    // Spelled-out infinities and not-a-number ("inf", "nan") are no number here.
     const double number = token.toDouble(ok);
+    *ok = *ok && std::isfinite(number);
     return *ok && number != 0.0;
 }
 

@@ -3,6 +3,9 @@
 #include <QString>
 #include <QStringList>
 
+// The period the window starts with when the command line gives none (or 0).
+inline constexpr qint16 kDefaultPeriodSeconds = 20;
+
 // The command-line fields, in the order of their tokens.
 struct StartupArgs {
     QString Type4Port;
@@ -27,7 +30,7 @@ struct ParsedCommandLine {
 // separated by spaces or tabs, filling at most ten fields.
 ParsedCommandLine ParseCommandLine(const QString &commandLine);
 
-// The boolean conversion: True or False in any letter case, or a number (zero is false).
+// The boolean conversion: True or False in any letter case, or a finite number (zero is false).
 bool toBoolean(const QString &token, bool *ok);
 // The integer conversion: a decimal number with an optional sign.
 qint32 toInteger(const QString &token, bool *ok);

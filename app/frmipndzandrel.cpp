@@ -46,6 +46,12 @@ QLineEdit *textBox(const char *designText, int widthChars = 0) {
     return box;
 }
 
+// Qt reads "[*]" in a window title as the place of its modified mark and drops it;
+// "[*][*]" is how a literal "[*]" is written.
+QString literalTitle(QString title) {
+    return title.replace(QLatin1String("[*]"), QLatin1String("[*][*]"));
+}
+
 } // namespace
 
 frmIPNDZandrel::frmIPNDZandrel(Platform platform, QWidget *parent)
@@ -444,7 +450,7 @@ void frmIPNDZandrel::applyCommandLine(const ParsedCommandLine &parsed) {
         else
             gPktPeriod = static_cast<qint16>(args.Period);
     }
-    setWindowTitle(args.TitlePrefix + applicationTitle());
+    setWindowTitle(literalTitle(args.TitlePrefix + applicationTitle()));
     if (args.Unlimited) {
         chkUnlimited->setChecked(true);
         lbNoPackets->setEnabled(false);

@@ -114,7 +114,7 @@ public:
     // Shared run state.
     bool gRunning = false;
     qint16 gTickCount = 0;
-    qint16 gPktPeriod = 20;
+    qint16 gPktPeriod = kDefaultPeriodSeconds;
     qint16 gPktRemaining = 10000;
     bool gPeriodSent = false;
     StartupArgs gStartupArgs;

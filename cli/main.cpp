@@ -21,10 +21,16 @@ int main(int argc, char *argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(keepSeriousMessages);
-    QApplication app(argc, argv);
+    // Qt would take options of its own (-reverse, -style, -platform ...) out of argv: the
+    // runner's options are all the operator's.
+    int qtArgumentCount = 1;
+    QApplication app(qtArgumentCount, argv);
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
     QFile out;
     QFile err;
     out.open(stdout, QIODevice::WriteOnly);
     err.open(stderr, QIODevice::WriteOnly);
-    return runTalvgenCli(QApplication::arguments(), out, err);
+    return runTalvgenCli(arguments, out, err);
 }

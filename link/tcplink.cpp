@@ -147,7 +147,11 @@ void TcpLink::onDataArrival() {
 }
 
 void TcpLink::showResponse(const QByteArray &data) {
-    m_host.setTxbMessage(dateTimeText() + QLatin1Char(' ') + toVisibleText(data));
+    QString shown = dateTimeText() + QLatin1Char(' ');
+    if (data.size() > kShownResponseBytes)
+        shown +=
+            QStringLiteral("<%1 earlier bytes not shown>").arg(data.size() - kShownResponseBytes);
+    m_host.setTxbMessage(shown + toVisibleText(data.right(kShownResponseBytes)));
 }
 
 void TcpLink::countProcessed() {

@@ -19,6 +19,10 @@ public:
     static constexpr int kResponseTickMs = 10;
     static constexpr qint32 kDelayLimitMs = 2000; // counted, not measured
     static constexpr qint16 kServe = 1;           // SetTCP direction; anything else originates
+    // "Last message" shows at most the last this many bytes of an arrival: replacing a
+    // box's text costs the window in proportion to its length, and a flooding peer
+    // makes an arrival of up to SocketControl::kMaxArrivalBytes every few milliseconds.
+    static constexpr qsizetype kShownResponseBytes = 4 * 1024;
 
     ~TcpLink() override;
 

@@ -11,6 +11,11 @@ constexpr std::array<const char *, 32> kControlNames = {
 
 constexpr unsigned char kDelete = 0x7F;
 
+// Line breaks and tabs are text a text box shows as themselves.
+bool isLayoutByte(unsigned char code) {
+    return code == '\r' || code == '\n' || code == '\t';
+}
+
 } // namespace
 
 QString toVisibleText(const QByteArray &bytes) {
@@ -18,7 +23,9 @@ QString toVisibleText(const QByteArray &bytes) {
     text.reserve(bytes.size());
     for (const char byte : bytes) {
         const auto code = static_cast<unsigned char>(byte);
-        if (code < kControlNames.size()) {
+        if (isLayoutByte(code)) {
+            text += QLatin1Char(byte);
+        } else if (code < kControlNames.size()) {
             text += QLatin1Char('<') + QLatin1String(kControlNames[code]) + QLatin1Char('>');
         } else if (code == kDelete) {
             text += QLatin1String("<DEL>");

@@ -68,7 +68,7 @@ void IpndDataFile::rewind() {
     OpenDataFile(gDataFileName);
 }
 
-bool IpndDataFile::readNextLine(QByteArray &line) {
+bool IpndDataFile::readNextLine(QByteArray &line, const char *prefix) {
     m_endOfInput = true;
     if (!m_file.isOpen())
         return false;
@@ -76,6 +76,13 @@ bool IpndDataFile::readNextLine(QByteArray &line) {
     case TextLineReader::Result::Line:
         m_endOfInput = false;
         return true;
+    case TextLineReader::Result::TooLong:
+        m_endOfInput = false;
+        m_log(QStringLiteral("%1Unable to send packet. Line of %2 characters is longer than %3")
+                  .arg(QLatin1String(prefix))
+                  .arg(m_file.lineLength())
+                  .arg(TextLineReader::kMaxLineBytes));
+        return false;
     case TextLineReader::Result::EndOfFile:
         rewind();
         return false;
@@ -87,7 +94,7 @@ bool IpndDataFile::readNextLine(QByteArray &line) {
 
 bool IpndDataFile::ReadRawLogRecord() {
     QByteArray line;
-    if (!readNextLine(line))
+    if (!readNextLine(line, "SRLP: "))
         return false;
     QByteArray body = line;
     if (!dropThroughTab(body)) {
@@ -169,8 +176,9 @@ bool IpndDataFile::finishSequence() {
 
 bool IpndDataFile::ReadMultiPartRecord() {
     QByteArray line;
-    if (!readNextLine(line)) {
-        // A sequence cannot run on past the end of the file into its start.
+    if (!readNextLine(line, "SFIP: ")) {
+        // A sequence cannot run on past the end of the file, or over a line
+        // refused whole, into what follows.
         ResetSequence();
         return false;
     }

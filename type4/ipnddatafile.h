@@ -17,7 +17,9 @@
 //
 // Both readers read the next line from where the previous call stopped. At
 // the end of the file they close it and open it again from its first line,
-// so the next call reads the first line. Every refusal is a log line; no
+// so the next call reads the first line. A line longer than
+// TextLineReader::kMaxLineBytes is refused whole, never sent cut short.
+// Every refusal is a log line; no
 // read ever blocks, throws or loops without reading.
 class IpndDataFile {
 public:
@@ -85,8 +87,9 @@ public:
 private:
     bool openFile(const QString &name);
     // The next line, or false at the end of the file (then rewound), with
-    // no file open, or on a read error.
-    bool readNextLine(QByteArray &line);
+    // no file open, on a read error, or for a line too long to send whole,
+    // which is logged after the reader's prefix ("SRLP: ", "SFIP: ").
+    bool readNextLine(QByteArray &line, const char *prefix);
     void rewind();
     void takeHeader(const QByteArray &line);
     bool storePart(const QByteArray &line);

@@ -7,6 +7,9 @@ constexpr qint64 kChunkBytes = 64 * 1024;
 }
 
 QString TextLineReader::toFileSystemPath(const QString &operatorPath) {
+    // A name as written that exists ("back\slash.x01" on Linux) is that file.
+    if (!operatorPath.contains(QLatin1Char('\\')) || QFileInfo::exists(operatorPath))
+        return operatorPath;
     QString path = operatorPath;
     path.replace(QLatin1Char('\\'), QLatin1Char('/'));
     return path;
@@ -66,34 +69,35 @@ bool TextLineReader::atEnd() {
 
 TextLineReader::Result TextLineReader::readLine(QByteArray &line) {
     line.clear();
+    m_lineLength = 0;
     if (!m_file.isOpen())
         return Result::Error;
     if (atEnd())
         return m_file.error() == QFileDevice::NoError ? Result::EndOfFile : Result::Error;
 
     ++m_lineNumber;
-    bool cut = false;
     for (;;) {
         qsizetype end = m_pos;
         const qsizetype size = m_buffer.size();
         const char *data = m_buffer.constData();
         while (end < size && data[end] != '\r' && data[end] != '\n')
             ++end;
-        if (!cut) {
-            const qsizetype room = kMaxLineBytes - line.size();
-            line.append(data + m_pos, qMin(end - m_pos, room));
-            cut = line.size() >= kMaxLineBytes;
-        }
+        m_lineLength += end - m_pos;
+        if (m_lineLength <= kMaxLineBytes)
+            line.append(data + m_pos, end - m_pos);
+        else
+            line.clear(); // what is skipped is not held
         m_pos = end;
+        const Result read = m_lineLength <= kMaxLineBytes ? Result::Line : Result::TooLong;
         if (end < size) {
             const char terminator = data[end];
             ++m_pos;
             if (terminator == '\r' && (m_pos < m_buffer.size() || fill()) &&
                 m_buffer.at(m_pos) == '\n')
                 ++m_pos;
-            return Result::Line;
+            return read;
         }
         if (!fill())
-            return Result::Line; // last line without a terminator
+            return read; // last line without a terminator
     }
 }

@@ -7,15 +7,17 @@
 // Reads a text file line by line as bytes, one byte per character.
 // A line ends at CR, LF or CR LF; the terminator is not part of the line.
 // The last line may end without a terminator. A line longer than
-// kMaxLineBytes is cut there and the rest of it is skipped, so a binary
-// file or a runaway line cannot make us hold more than that.
+// kMaxLineBytes is not given: it is skipped to its end and reported as
+// TooLong with its length, so a binary file or a runaway line cannot make us
+// hold more than that, and no line goes on cut short.
 class TextLineReader {
 public:
     static constexpr qsizetype kMaxLineBytes = 8 * 1024 * 1024;
 
-    enum class Result { Line, EndOfFile, Error };
+    enum class Result { Line, TooLong, EndOfFile, Error };
 
-    // Operator paths use a backslash as the folder separator (".\ipnd3.x01").
+    // Operator paths use a backslash as the folder separator (".\ipnd3.x01"), but only
+    // where the name as written does not exist: a file may have one in its name.
     static QString toFileSystemPath(const QString &operatorPath);
 
     bool open(const QString &operatorPath);
@@ -27,6 +29,8 @@ public:
     Result readLine(QByteArray &line);
     // The number of the line readLine gave last, 1 for the first; 0 before it.
     qint64 lineNumber() const { return m_lineNumber; }
+    // The length in bytes of that line, whole even when it was TooLong.
+    qint64 lineLength() const { return m_lineLength; }
     // True once every line has been read.
     bool atEnd();
 
@@ -37,5 +41,6 @@ private:
     QByteArray m_buffer;
     qsizetype m_pos = 0;
     qint64 m_lineNumber = 0;
+    qint64 m_lineLength = 0;
     QString m_error;
 };

@@ -64,7 +64,7 @@ void XmlLineStore::OpenXMLFile(const QString &fileName) {
     while (index < kMaxLines) {
         QByteArray line;
         if (reader.readLine(line) != TextLineReader::Result::Line)
-            break; // no lines at all, or a read failure
+            break; // no lines at all, a read failure, or a line too long to send whole
         if (isRestampedXmlLine(line))
             line = restampXmlLine(line, now());
         gXmlLines[index] = line;

@@ -2,7 +2,8 @@
 """Drives the real talvgen window under Xvfb through the accessibility bus only.
 
 Run inside its own D-Bus session: dbus-run-session -- /usr/bin/python3 atspi_window.py TALVGEN
-It toggles the record-type and test-side option buttons, the "Unlimited Pkts" and "Chart" boxes and presses
+It starts the window with a command line whose tokens Qt would take for its own options, checks
+that they reached the window's fields, then toggles the record-type and test-side option buttons, the "Unlimited Pkts" and "Chart" boxes and presses
 the XML file-name box the way a screen reader or UI-automation tool would, and checks what the
 window then shows. Exit status 0 when every check held, 1 otherwise.
 """
@@ -15,6 +16,8 @@ import time
 import pyatspi
 
 TIMEOUT_S = 20.0
+COMMAND_LINE = ["7005", "127.0.0.1", "0", "7018", "127.0.0.1", "0", "20", "-reverse", "True"]
+TITLE = "-reverseTALV TCP 000 Test Generator V1.10 (69)"
 
 
 def fail(message):
@@ -97,7 +100,9 @@ def main():
     env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", QT_ACCESSIBILITY="1",
                QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                XDG_RUNTIME_DIR=os.environ.get("XDG_RUNTIME_DIR") or tempfile.mkdtemp())
-    window = subprocess.Popen([sys.argv[1]], env=env)
+    # Tokens Qt would read as its own options are the operator's: the eighth is the title's
+    # prefix, the ninth ticks "Unlimited Pkts".
+    window = subprocess.Popen([sys.argv[1]] + COMMAND_LINE, env=env)
     try:
         drive()
     finally:
@@ -112,7 +117,7 @@ def main():
 
 def drive():
     app = wait_for("talvgen on the accessibility bus", application)
-    frame = wait_for("the main window", lambda: find(app, "frame", "TALV TCP 000 Test Generator V1.10 (69)"))
+    frame = wait_for("the main window titled " + TITLE, lambda: find(app, "frame", TITLE))
     named = {}
     for role, name in [("radio button", "MOLI (Type4)"), ("radio button", "AML (Type5)"),
                        ("radio button", "Mimic Telstra Client"),
@@ -138,6 +143,8 @@ def drive():
         wait_for(what, condition)
         print("ok: %s %s: %s" % (action, node, what), flush=True)
 
+    wait_for("the packet count greyed by the ninth token",
+             lambda: not has(named["Packets"], pyatspi.STATE_ENABLED))
     wait_for("the Type 4 frame at start", lambda: frames_show(True, False))
     wait_for("the server-side options greyed at start", lambda: server_side_enabled(False))
 

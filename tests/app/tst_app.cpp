@@ -15,10 +15,12 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWindow>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -90,7 +92,7 @@ QString startupFields(frmIPNDZandrel &w, const QString &commandLine) {
                                     QString::number(w.chkEnable[i]->isChecked()));
     fields << u"period "_s + w.PktPer->text()
            << u"count %1%2"_s.arg(int(w.PktNum->isEnabled())).arg(int(w.lbNoPackets->isEnabled()))
-           << w.windowTitle().replace(u"TALV TCP 000 Test Generator V1.10 (69)"_s, u"*"_s)
+           << w.windowHandle()->title().replace(u"TALV TCP 000 Test Generator V1.10 (69)"_s, u"*"_s)
            << ParseCommandLine(commandLine).args.DataFile;
     return fields.join(u" | "_s);
 }
@@ -169,8 +171,16 @@ private slots:
             "1 h 0 | 2 h 0 | period 20 | count 11 | T-* | ",
             "Type4Enable token \"yes\" is not True, False or a number; Type4Enable stays False\n"
             "Type5Enable token \"maybe\" is not True, False or a number; Type5Enable stays False\n"
-            "Period token \"99999999999\" is not a whole number; Period stays 0\n"
-            "Unlimited token \"on\" is not True, False or a number; Unlimited stays False");
+            "Period token \"99999999999\" is not a whole number; Period stays 20\n"
+            "Unlimited token \"on\" is not True, False or a number; Unlimited stays False and its "
+            "box stays ticked");
+        row("infinity and not-a-number are no numbers", "1 h inf 2 h NaN abc [*]T[*][*] -Infinity",
+            "1 h 0 | 2 h 0 | period 20 | count 11 | [*]T[*][*]* | ",
+            "Type4Enable token \"inf\" is not True, False or a number; Type4Enable stays False\n"
+            "Type5Enable token \"NaN\" is not True, False or a number; Type5Enable stays False\n"
+            "Period token \"abc\" is not a whole number; Period stays 20\n"
+            "Unlimited token \"-Infinity\" is not True, False or a number; Unlimited stays False "
+            "and its box stays ticked");
     }
 
     // Start-up logs only bad tokens, opens no file and shows the Type 4 frame.
@@ -188,6 +198,36 @@ private slots:
         QVERIFY(!f.w().ipndDataFile().isOpen());
         QCOMPARE(operatorView(f).value(u"frame"_s), u"4"_s);
         QVERIFY(f.w().Timer1->isActive() && !f.w().hasLinks());
+    }
+
+    // Without a display the program says so in one line and ends with status 1,
+    // before Qt would abort for want of one.
+    void noDisplay_data() {
+        QTest::addColumn<QString>("platform"); // QT_QPA_PLATFORM; empty: unset
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("nothing set") << QString() << u"no DISPLAY or WAYLAND_DISPLAY is set"_s;
+        QTest::newRow("wayland, then xcb")
+            << u"wayland;xcb"_s
+            << u"QT_QPA_PLATFORM is wayland;xcb but no DISPLAY or WAYLAND_DISPLAY is set"_s;
+    }
+
+    void noDisplay() {
+        QFETCH(QString, platform);
+        QFETCH(QString, reason);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const QString &name : {u"DISPLAY"_s, u"WAYLAND_DISPLAY"_s, u"QT_QPA_PLATFORM"_s})
+            environment.remove(name);
+        if (!platform.isEmpty())
+            environment.insert(u"QT_QPA_PLATFORM"_s, platform);
+        QProcess talvgen;
+        talvgen.setProcessEnvironment(environment);
+        talvgen.start(QStringLiteral(TALVGEN_BINARY_DIR "/app/talvgen"), {u"7005"_s});
+        QVERIFY(talvgen.waitForFinished(30000));
+        QCOMPARE(talvgen.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(talvgen.exitCode(), 1);
+        QCOMPARE(QString::fromLocal8Bit(talvgen.readAllStandardError()),
+                 u"talvgen: the window needs a display ("_s + reason +
+                     u"); talvgen-cli runs without one\n"_s);
     }
 
     // Each control acts on a change of its state, however it came: the same effect.
@@ -382,7 +422,7 @@ private slots:
         QFETCH(QString, termId);
         QFETCH(QByteArray, frame);
         CycleFixture f(false);
-        f.row0.answer = "OK";
+        f.row0.answer = QByteArray("O\tK\r\nD\0", 7);
         f.w().txbTermID->setText(termId);
         f.w().chkMOLI->setChecked(shape >= 0);
         clickOption(f.w().optMOLI[shape >= 0 ? shape : 5]);
@@ -390,7 +430,9 @@ private slots:
         QCOMPARE(f.logLines().last(), u"--> "_s + QString::fromLatin1(frame));
         QTRY_COMPARE(f.row0.received(0), frame);
         QTRY_COMPARE(f.w().lbProcessed->text(), u"1"_s);
-        QVERIFY(f.w().txbMessage->toPlainText().endsWith(u" OK"_s));
+        // Tab and line break as themselves, a byte no box can show by its name.
+        QVERIFY2(f.w().txbMessage->toPlainText().endsWith(u" O\tK\nD<NUL>"_s),
+                 qPrintable(f.w().txbMessage->toPlainText()));
         QCOMPARE(f.w().responseChart->points(ResponseChart::Type4).size(), 1u);
     }
 

@@ -107,7 +107,8 @@ QList<JunitCase> junitCases(const QString &path, bool *countsAgree) {
 // A peer for each link and a folder of files: "@4" and "@5" in the arguments
 // stand for the peers' HOST:PORT, "@refused" for a port nobody listens on,
 // "@dir" for the folder, which holds small.x01, odd.x01 (control and Latin-1 bytes),
-// multi.x01 (one record in two parts), small.xml, empty.xml, long.xml (502 lines) and sub/.
+// multi.x01 (one record in two parts), small.xml, empty.xml, long.xml (502 lines),
+// back\slash.x01 and sub/.
 struct Run {
     explicit Run(const QStringList &arguments, int answerDelayMs = 0,
                  const QByteArray &beforeAnswer = {}) {
@@ -122,6 +123,7 @@ struct Run {
         for (int line = 1; line <= 502; ++line)
             longXml += "<L>" + QByteArray::number(line) + "</L>\n";
         write("long.xml", longXml);
+        write("back\\slash.x01", "a\tb\tc\t3|12345678|named\r\n");
         QDir(dir.path()).mkdir(QStringLiteral("sub"));
         for (Peer *peer : {&type4, &type5}) {
             peer->answerDelayMs = answerDelayMs;
@@ -390,6 +392,10 @@ private slots:
                        .type4 = {"01200163|12345678|first", "08700173|87654321|second"},
                        .cases = {"type4.001.small.x01:line 1: answered",
                                  "type4.002.small.x01:line 2: answered"}};
+        // A name that exists as written is that file, backslash and all.
+        QTest::newRow("a backslash in the data file's name") << RunCase{
+            .arguments = "--type4 @4 --period 1 --periods 1 --data-file @dir/back\\slash.x01",
+            .type4 = {"01200163|12345678|named"}};
         QTest::newRow("all answered, log oldest first") << RunCase{
             .arguments = "--type4 @4 --send standard",
             .printed = {"--> 99903073|", "TCP TCP Originate: Remote port <",

@@ -9,6 +9,8 @@
 
 #include <sys/stat.h>
 
+using namespace Qt::Literals::StringLiterals;
+
 // Type 4 packets as the wire and the log see them: frames, the checker the
 // receiver uses, and the data file read through both readers.
 namespace {
@@ -149,6 +151,21 @@ private slots:
         QVERIFY(f.log[0].startsWith(QLatin1String("Unable to open log file, windows reports: ")));
     }
 
+    // A name is tried as written first; only a name that does not exist has its
+    // backslashes read as folder separators (the runner's tests read one so).
+    void backslashInNameTriedAsWrittenFirst() {
+        DataFile f;
+        QDir(f.dir.path()).mkdir(u"back"_s);
+        for (const QString &name : {u"back/slash.x01"_s, u"back\\slash.x01"_s}) {
+            QFile out(f.dir.filePath(name));
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write("a\tb\tc\t3|12345678|" + name.toLatin1());
+        }
+        f.file.OpenDataFile(f.dir.filePath(u"back\\slash.x01"_s));
+        QVERIFY2(f.file.ReadRawLogRecord(), qPrintable(f.log.join(u'\n')));
+        QCOMPARE(f.file.gDataRecord, "3|12345678|back\\slash.x01");
+    }
+
     // A data file read to its end by either reader: what each call gave, the
     // log and the bodies to send.
     void dataFiles_data() {
@@ -207,9 +224,20 @@ private slots:
         multi("NUL kept", {one + '\0'}, "C", "c", {QByteArray(1, '\0')});
         const QByteArray fill(64 * 1024 - 8, 'a'); // CR LF across the reader's reads
         multi("CR LF split across reads", {one + fill, one + "b"}, "CC", "cc", {fill, "b"});
+        // A line longer than the reader holds is refused whole, never sent cut short.
         const qsizetype cap = TextLineReader::kMaxLineBytes;
-        multi("line over the cap", {one + QByteArray(cap, 'L'), one + "z"}, "CC", "cc",
-              {QByteArray(cap - one.size(), 'L'), "z"});
+        const QString tooLong =
+            QStringLiteral("Unable to send packet. Line of %1 characters is longer than 8388608");
+        const QByteArray lead = "a\tb\tc\t3|12345678|";
+        const QByteArray fits = lead + QByteArray(cap - lead.size(), 'L');
+        QTest::newRow("RAWLOG line of 9 MiB, then one that fits exactly")
+            << false << Lines{lead + QByteArray(9 * 1024 * 1024 - lead.size(), 'L'), fits}
+            << QByteArray("FC") << QStringList{u"SRLP: "_s + tooLong.arg(9 * 1024 * 1024)}
+            << Lines{fits.mid(6)}; // after the three leading fields
+        QTest::newRow("MULTIPKT line one over the cap")
+            << true << Lines{one + QByteArray(cap - one.size() + 1, 'L'), one + "z"}
+            << QByteArray("FC") << (QStringList{u"SFIP: "_s + tooLong.arg(cap + 1)} + sfipLog("c"))
+            << Lines{"z"};
     }
 
     void dataFiles() {

@@ -139,6 +139,9 @@ private slots:
         QTest::newRow("empty file: the canned document") << QByteArray() << Lines{} << false;
         QTest::newRow("501 lines") << many.first(501).join('\n') << many.first(501) << true;
         QTest::newRow("502 lines") << many.join('\n') << many.first(501) << false;
+        // A line longer than the reader holds stops the load; none goes on cut short.
+        QTest::newRow("a line of 9 MiB is refused")
+            << "a\n" + QByteArray(9 * 1024 * 1024, 'x') + "\nb" << Lines{"a"} << false;
     }
 
     void load() {
@@ -174,6 +177,8 @@ private slots:
         s.store.OpenXMLFile(QStringLiteral(".\\*.xml")); // the dialog cancelled
         QCOMPARE(s.events, QStringList{kErrorLine + QStringLiteral(".\\*.xml")}); // log not cleared
         QCOMPARE(nextType5Packet(QByteArray(), s.store), QByteArray("z"));
+        s.store.OpenXMLFile(s.write("q\n", QStringLiteral("back\\slash.xml"))); // as written
+        QCOMPARE(nextType5Packet(QByteArray(), s.store), QByteArray("q"));
     }
 };
 
