@@ -50,7 +50,10 @@ const char kDescription[] =
     "\n"
     "Exit status: 0 every packet answered in time; 1 a packet delayed, unanswered or\n"
     "never handed over, or nothing sent; 2 bad usage or a data file that cannot be\n"
-    "opened.";
+    "opened.\n"
+    "\n"
+    "Capacity testing (rates, ramps, many carriers, latency percentiles) has a mode\n"
+    "of its own: see talvgen-cli load --help.";
 
 template<typename Word, size_t N>
 std::optional<Word> lookUp(const std::array<std::pair<const char *, Word>, N> &words,
