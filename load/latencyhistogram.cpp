@@ -58,7 +58,8 @@ qint64 LatencyHistogram::valueAtPercentile(double percent) const {
     if (m_count == 0)
         return 0;
     const double wanted = std::clamp(percent, 0.0, 100.0) / 100.0 * double(m_count);
-    const qint64 rank = std::max<qint64>(1, qint64(std::ceil(wanted)));
+    // The tolerance keeps 99.9 % of 1000 at 999, not 1000 by a rounding error.
+    const qint64 rank = std::max<qint64>(1, qint64(std::ceil(wanted - 1e-6)));
     qint64 seen = 0;
     for (size_t i = 0; i < m_counts.size(); ++i) {
         seen += m_counts[i];
