@@ -9,10 +9,14 @@
 #include "loadrun.h"
 #include "receiver.h"
 
+#include <csignal>
+
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -77,11 +81,16 @@ private slots:
     void histogramPercentiles();
     void schedule_data();
     void schedule();
+    void arrivalsInTheEngine_data();
+    void arrivalsInTheEngine();
     void openLoopKeepsItsArrivals_data();
     void openLoopKeepsItsArrivals();
     void faultsByKind_data();
     void faultsByKind();
     void heartbeatsAnswered();
+    void framesOnTheWire_data();
+    void framesOnTheWire();
+    void ctrlCEndsWithTheSummary();
     void reports_data();
     void reports();
     void usageErrors_data();
@@ -173,6 +182,35 @@ void TestLoad::schedule() {
     QVERIFY2(qAbs(arrivals - expectedArrivals) <= tolerance, qPrintable(QString::number(arrivals)));
 }
 
+void TestLoad::arrivalsInTheEngine_data() {
+    QTest::addColumn<QStringList>("run");
+    QTest::addColumn<int>("due");
+    QTest::addColumn<int>("tolerance");
+    QTest::newRow("count") << args("--rate 500/s --count 37") << 37 << 0;
+    QTest::newRow("duration") << args("--rate 100/s --duration 0.5") << 50 << 0;
+    QTest::newRow("ramp 0 to 200 over 0.5 s") << args("--ramp 0:200:0.5") << 50 << 1;
+    QTest::newRow("count ends a ramp early") << args("--ramp 0:200:0.5 --count 10") << 10 << 0;
+    QTest::newRow("poisson") << args("--rate 200/s --poisson --duration 0.5") << 100 << 30;
+}
+
+// Both links get the arrivals of the plan, all answered, each timed.
+void TestLoad::arrivalsInTheEngine() {
+    QFETCH(QStringList, run);
+    QFETCH(int, due);
+    QFETCH(int, tolerance);
+    Receiver receiver(receiverOptions());
+    QVERIFY(receiver.start());
+    const LoadRun result = runEngine(receiver, run);
+    for (const LinkTally &tally : result.tallies) {
+        QVERIFY2(qAbs(tally.due - due) <= tolerance, qPrintable(QString::number(tally.due)));
+        QCOMPARE(tally.answered, tally.due);
+        QCOMPARE(tally.latency.count(), tally.due);
+    }
+    QCOMPARE(result.tallies.at(0).connect.count(), result.tallies.at(0).due);
+    QCOMPARE(receiver.stats().framesValid + receiver.stats().documentsValid,
+             result.tallies.at(0).due + result.tallies.at(1).due);
+}
+
 void TestLoad::openLoopKeepsItsArrivals_data() {
     QTest::addColumn<QString>("maxInFlight");
     QTest::addColumn<qint64>("shortfall");
@@ -254,6 +292,59 @@ void TestLoad::heartbeatsAnswered() {
     QVERIFY(type5.heartbeatsAnswered >= 2);
     QCOMPARE(receiver.stats().heartbeatsAnswered, type5.heartbeatsAnswered);
     QCOMPARE(receiver.stats().heartbeatsNotAnswered, 0);
+}
+
+void TestLoad::framesOnTheWire_data() {
+    QTest::addColumn<QStringList>("records");
+    QTest::addColumn<QStringList>("details");
+    QTest::newRow("canned in turn, terminal IDs in turn")
+        << args("--record standard --record min --term-ids 100-102 --moli point")
+        << args("term_100_len_0412_type_4_fields_52+46 term_101_len_0219_type_4_fields_52+46 "
+                "term_102_len_0412_type_4_fields_52+46 term_100_len_0219_type_4_fields_52+46");
+    QTest::newRow("canned and data file in turn, each file frame its body's terminal ID")
+        << QStringList{QStringLiteral("--data-file"),
+                       QStringLiteral(TALVGEN_SOURCE_DIR "/samples/ipnd3.x01"),
+                       QStringLiteral("--record"), QStringLiteral("max")}
+        << args("term_999_len_0706_type_3_fields_52 term_012_len_0255_type_3_fields_52 "
+                "term_999_len_0706_type_3_fields_52 term_015_len_0241_type_3_fields_52");
+}
+
+// What talvrecv receives is what the window sends for those records.
+void TestLoad::framesOnTheWire() {
+    QFETCH(QStringList, records);
+    QFETCH(QStringList, details);
+    ReceiverOptions options = receiverOptions();
+    options.refuseType5 = true;
+    Receiver receiver(options);
+    QStringList received;
+    connect(&receiver, &Receiver::recordReady, this, [&received](const QStringList &fields) {
+        received << QString(fields.at(4) + QLatin1Char(' ') + fields.at(5))
+                        .replace(QLatin1Char(' '), QLatin1Char('_'));
+    });
+    QVERIFY(receiver.start());
+    const LoadRun run = runEngine(receiver, args("--rate 50/s --count 4") + records);
+    QCOMPARE(run.tallies.at(0).answered, 4);
+    QStringList expected;
+    for (const QString &detail : details)
+        expected << detail + QStringLiteral("_OK");
+    QCOMPARE(received, expected);
+}
+
+void TestLoad::ctrlCEndsWithTheSummary() {
+    Receiver receiver(receiverOptions());
+    QVERIFY(receiver.start());
+    QBuffer out;
+    QBuffer err;
+    out.open(QIODevice::WriteOnly);
+    err.open(QIODevice::WriteOnly);
+    QTimer::singleShot(300, [] { std::raise(SIGINT); });
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(runLoad(loadArguments(receiver, args("--rate 20/s --duration 30")), out, err, false),
+             0);
+    QVERIFY(clock.elapsed() < 5'000);
+    QVERIFY(out.data().contains(", stopped by Ctrl-C (exchanges in flight not counted)"));
+    QVERIFY(out.data().contains("Result: PASS"));
 }
 
 void TestLoad::reports_data() {
