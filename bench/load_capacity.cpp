@@ -248,7 +248,7 @@ void sustained(const char *what, const QStringList &link, int inFlight, double c
                double stepSeconds) {
     double best = 0;
     EngineRun bestRun;
-    for (const double share : {0.5, 0.6, 0.7, 0.8, 0.85, 0.9, 0.95, 1.0, 1.1}) {
+    for (const double share : {0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9, 1.0, 1.1}) {
         const double rate = clientRate * share;
         const EngineRun run = runEngine(
             link + QStringList{QStringLiteral("--rate"),
