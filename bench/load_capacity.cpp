@@ -10,6 +10,7 @@
 //     then p99.9 with talvrecv paused (SIGSTOP) for 1 s mid-run.
 //
 //   bench_load_capacity [--memory-seconds N (default 600)] [--step-seconds N (default 3)]
+//                       [--only capacity|memory|latency]
 
 #include "amllayout.h"
 #include "cannedrecords.h"
@@ -285,9 +286,14 @@ int main(int argc, char *argv[]) {
             stepSeconds = args[i + 1].toDouble();
     }
     const QString heartbeatOff = QStringLiteral("--heartbeat");
-    const bool capacityOnly = args.contains(QStringLiteral("--capacity-only"));
+    // --only capacity|memory|latency runs that part alone.
+    const qsizetype onlyAt = args.indexOf(QStringLiteral("--only"));
+    const QString only = onlyAt > 0 ? args.value(onlyAt + 1) : QString();
+    const auto runs = [&only](const char *part) {
+        return only.isEmpty() || only == QLatin1String(part);
+    };
 
-    {
+    if (runs("capacity")) {
         Talvrecv receiver;
         if (!receiver.start({heartbeatOff, QStringLiteral("0")}))
             return 1;
@@ -307,9 +313,7 @@ int main(int argc, char *argv[]) {
                    QString::number(kCarriers)},
                   kCarriers, client5, stepSeconds);
     }
-    if (capacityOnly)
-        return 0;
-    {
+    if (runs("memory")) {
         Talvrecv receiver;
         if (!receiver.start({heartbeatOff, QStringLiteral("0")}))
             return 1;
@@ -334,7 +338,7 @@ int main(int argc, char *argv[]) {
             run.p99 / 1e3);
         std::fflush(stdout);
     }
-    {
+    if (runs("latency")) {
         Talvrecv receiver;
         if (!receiver.start({QStringLiteral("--delay"), QStringLiteral("50"), heartbeatOff,
                              QStringLiteral("0")}))
