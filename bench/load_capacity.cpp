@@ -42,7 +42,7 @@
 
 namespace {
 
-constexpr int kType4InFlight = 32;
+constexpr int kType4InFlight = 256;
 constexpr int kCarriers = 50;
 constexpr double kP99LimitUs = 10'000;
 
