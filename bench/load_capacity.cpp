@@ -14,6 +14,7 @@
 
 #include "amllayout.h"
 #include "cannedrecords.h"
+#include "latencyhistogram.h"
 #include "loadengine.h"
 #include "loadoptions.h"
 #include "loadrecords.h"
@@ -123,17 +124,18 @@ void sendAll(int fd, const QByteArray &bytes) {
 
 // The minimal client: `inFlight` connections, each connect, send, read the
 // three-byte answer, close, and again. Answers a second.
-double minimalType4(quint16 port, int inFlight, double seconds) {
+double minimalType4(quint16 port, int inFlight, double seconds, LatencyHistogram &latency) {
     const QByteArray frame =
         frameCannedRecord("999", cannedIpndRecord(CannedRecord::Standard), false);
     std::vector<pollfd> fds(static_cast<size_t>(inFlight));
     std::vector<int> got(size_t(inFlight), 0);
     std::vector<bool> sentFrame(size_t(inFlight), false);
+    std::vector<qint64> startedNs(size_t(inFlight), 0);
+    QElapsedTimer clock;
+    clock.start();
     for (pollfd &p : fds)
         p = {connectNonBlocking(port), POLLOUT, 0};
     qint64 answers = 0;
-    QElapsedTimer clock;
-    clock.start();
     while (clock.nsecsElapsed() < qint64(seconds * 1e9)) {
         poll(fds.data(), fds.size(), 10);
         for (size_t i = 0; i < fds.size(); ++i) {
@@ -150,11 +152,15 @@ double minimalType4(quint16 port, int inFlight, double seconds) {
                 const ssize_t n = recv(p.fd, buffer, sizeof buffer, 0);
                 got[i] += n > 0 ? int(n) : 0;
                 renew = n <= 0 || got[i] >= 3;
-                answers += got[i] >= 3 ? 1 : 0;
+                if (got[i] >= 3) {
+                    ++answers;
+                    latency.record((clock.nsecsElapsed() - startedNs[i]) / 1000);
+                }
             }
             if (renew) {
                 close(p.fd);
                 p = {connectNonBlocking(port), POLLOUT, 0};
+                startedNs[i] = clock.nsecsElapsed();
                 got[i] = 0;
                 sentFrame[i] = false;
             }
@@ -167,10 +173,11 @@ double minimalType4(quint16 port, int inFlight, double seconds) {
 
 // The minimal Type 5 client: `connections` lasting connections, each with
 // one document in flight. Answers a second.
-double minimalType5(quint16 port, int connections, double seconds) {
+double minimalType5(quint16 port, int connections, double seconds, LatencyHistogram &latency) {
     const QByteArray document = cannedAmlDocument();
     std::vector<pollfd> fds(static_cast<size_t>(connections));
     std::vector<int> got(size_t(connections), 0);
+    std::vector<qint64> sentNs(size_t(connections), 0);
     for (pollfd &p : fds)
         p = {connectNonBlocking(port), POLLOUT, 0};
     qint64 answers = 0;
@@ -182,6 +189,7 @@ double minimalType5(quint16 port, int connections, double seconds) {
             pollfd &p = fds[i];
             if (p.revents & POLLOUT) {
                 sendAll(p.fd, document);
+                sentNs[i] = clock.nsecsElapsed();
                 p.events = POLLIN;
             } else if (p.revents & POLLIN) {
                 char buffer[64];
@@ -190,7 +198,9 @@ double minimalType5(quint16 port, int connections, double seconds) {
                 while (got[i] >= 3) {
                     got[i] -= 3;
                     ++answers;
+                    latency.record((clock.nsecsElapsed() - sentNs[i]) / 1000);
                     sendAll(p.fd, document);
+                    sentNs[i] = clock.nsecsElapsed();
                 }
             }
         }
@@ -299,15 +309,22 @@ int main(int argc, char *argv[]) {
             return 1;
         const QString type4 = QStringLiteral("127.0.0.1:%1").arg(receiver.type4);
         const QString type5 = QStringLiteral("127.0.0.1:%1").arg(receiver.type5);
-        const double client4 = minimalType4(receiver.type4, kType4InFlight, stepSeconds);
-        std::printf("Type 4, connection per frame, %d in flight: minimal client %.0f/s\n",
-                    kType4InFlight, client4);
+        LatencyHistogram latency4;
+        const double client4 = minimalType4(receiver.type4, kType4InFlight, stepSeconds, latency4);
+        std::printf("Type 4, connection per frame, %d in flight: minimal client %.0f/s "
+                    "(p50 %.3f ms, p99 %.3f ms from connect to answer)\n",
+                    kType4InFlight, client4, latency4.valueAtPercentile(50) / 1e3,
+                    latency4.valueAtPercentile(99) / 1e3);
         sustained("Type 4",
                   {QStringLiteral("--type4"), type4, QStringLiteral("--record"),
                    QStringLiteral("standard")},
                   kType4InFlight, client4, stepSeconds);
-        const double client5 = minimalType5(receiver.type5, kCarriers, stepSeconds);
-        std::printf("Type 5, %d lasting connections: minimal client %.0f/s\n", kCarriers, client5);
+        LatencyHistogram latency5;
+        const double client5 = minimalType5(receiver.type5, kCarriers, stepSeconds, latency5);
+        std::printf("Type 5, %d lasting connections: minimal client %.0f/s (p50 %.3f ms, p99 %.3f "
+                    "ms from send to answer)\n",
+                    kCarriers, client5, latency5.valueAtPercentile(50) / 1e3,
+                    latency5.valueAtPercentile(99) / 1e3);
         sustained("Type 5",
                   {QStringLiteral("--type5"), type5, QStringLiteral("--carriers"),
                    QString::number(kCarriers)},
