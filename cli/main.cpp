@@ -1,4 +1,5 @@
 #include "headlessrun.h"
+#include "loadrun.h"
 
 #include <QApplication>
 #include <QFile>
@@ -17,6 +18,9 @@ void keepSeriousMessages(QtMsgType type, const QMessageLogContext &, const QStri
 } // namespace
 
 int main(int argc, char *argv[]) {
+    // Capacity testing has an engine of its own, with no window.
+    if (isLoadCommand(argc, argv))
+        return loadMain(argc, argv);
     // The real window, with no screen, unless the caller chose a platform.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -66,7 +66,10 @@ const char kDescription[] =
     "Exit status: 0 every packet answered in time; 1 a packet delayed, unanswered,\n"
     "closed before an answer or never handed over, or nothing sent; 2 bad usage or\n"
     "a data file that cannot be opened; 130 (SIGINT) or 143 (SIGTERM) a run stopped\n"
-    "by that signal before anything failed.";
+    "by that signal before anything failed.\n"
+    "\n"
+    "Capacity testing (rates, ramps, many carriers, latency percentiles) has a mode\n"
+    "of its own: see talvgen-cli load --help.";
 
 template<typename Word, size_t N>
 std::optional<Word> lookUp(const std::array<std::pair<const char *, Word>, N> &words,

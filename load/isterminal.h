@@ -1,0 +1,7 @@
+#pragma once
+
+#include <cstdio>
+
+// True when the stream is a terminal (the status line is then redrawn in
+// place rather than printed a line a second).
+bool isTerminal(std::FILE *stream);

@@ -1,0 +1,7 @@
+#include "isterminal.h"
+
+#include <unistd.h>
+
+bool isTerminal(std::FILE *stream) {
+    return isatty(fileno(stream)) == 1;
+}

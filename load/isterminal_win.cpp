@@ -1,0 +1,7 @@
+#include "isterminal.h"
+
+#include <io.h>
+
+bool isTerminal(std::FILE *stream) {
+    return _isatty(_fileno(stream)) != 0;
+}

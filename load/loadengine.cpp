@@ -1,0 +1,140 @@
+#include "loadengine.h"
+
+#include "loadtraffic.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kSweepIntervalMs = 10;
+
+} // namespace
+
+LoadEngine::LoadEngine(const LoadOptions &options, LoadRecords &records, const QHostAddress &type4,
+                       const QHostAddress &type5, QObject *parent)
+    : QObject(parent)
+    , m_options(options) {
+    const auto settings = [this, &options](const QHostAddress &address, quint16 port) {
+        TrafficSettings s;
+        s.address = address;
+        s.port = port;
+        s.maxInFlight = options.maxInFlight;
+        s.timeoutUs = qint64(options.timeoutMs) * 1000;
+        s.expectedAnswer = options.expectedAnswer;
+        s.nowUs = [this] {
+            return nowUs();
+        };
+        return s;
+    };
+    // The same plan on each link; the second link's Poisson gaps differ.
+    RatePlan plan = options.rate;
+    if (options.type4) {
+        m_tallies.push_back(std::make_unique<LinkTally>());
+        m_tallies.back()->name = QStringLiteral("type4");
+        m_traffic.push_back(std::make_unique<Type4Traffic>(settings(type4, options.type4->port),
+                                                           records, *m_tallies.back()));
+        m_pacers.push_back({ArrivalSchedule(plan), m_traffic.back().get()});
+        ++plan.seed;
+    }
+    if (options.type5) {
+        m_tallies.push_back(std::make_unique<LinkTally>());
+        m_tallies.back()->name = QStringLiteral("type5");
+        m_traffic.push_back(std::make_unique<Type5Traffic>(
+            settings(type5, options.type5->port), records, *m_tallies.back(), options.carriers));
+        m_pacers.push_back({ArrivalSchedule(plan), m_traffic.back().get()});
+    }
+    m_arrivalTimer.setSingleShot(true);
+    m_arrivalTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_arrivalTimer, &QTimer::timeout, this, &LoadEngine::launchDue);
+    m_sweepTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_sweepTimer, &QTimer::timeout, this, &LoadEngine::sweep);
+}
+
+LoadEngine::~LoadEngine() = default;
+
+std::vector<LinkTally *> LoadEngine::tallies() {
+    std::vector<LinkTally *> list;
+    for (const auto &tally : m_tallies)
+        list.push_back(tally.get());
+    return list;
+}
+
+double LoadEngine::targetPerSecond() const {
+    if (m_pacers.empty() || !m_running)
+        return 0.0;
+    return m_pacers.front().schedule.targetPerSecond(elapsedSeconds());
+}
+
+void LoadEngine::start() {
+    m_running = true;
+    m_clock.start();
+    for (Pacer &pacer : m_pacers)
+        advance(pacer);
+    m_sweepTimer.start(kSweepIntervalMs);
+    launchDue();
+}
+
+void LoadEngine::stop() {
+    if (!m_running)
+        return;
+    m_running = false;
+    m_arrivalTimer.stop();
+    m_sweepTimer.stop();
+    for (const auto &traffic : m_traffic)
+        traffic->abandon();
+    emit finished();
+}
+
+// Takes the pacer's next arrival, or marks it done when the run has no more.
+void LoadEngine::advance(Pacer &pacer) {
+    const qint64 durationUs = qint64(m_options.durationSeconds * 1e6);
+    pacer.nextUs = pacer.schedule.nextUs();
+    pacer.done = pacer.nextUs == ArrivalSchedule::kNever ||
+                 (durationUs > 0 && pacer.nextUs >= durationUs) ||
+                 (m_options.count > 0 && pacer.launched >= m_options.count);
+}
+
+void LoadEngine::launchDue() {
+    if (!m_running)
+        return;
+    const qint64 now = nowUs();
+    qint64 next = -1;
+    for (Pacer &pacer : m_pacers) {
+        while (!pacer.done && pacer.nextUs <= now) {
+            ++pacer.launched;
+            pacer.traffic->launch(pacer.nextUs);
+            advance(pacer);
+        }
+        if (!pacer.done && (next < 0 || pacer.nextUs < next))
+            next = pacer.nextUs;
+    }
+    if (next >= 0) {
+        // Rounded up: a timer never fires before the arrival is due.
+        const qint64 waitUs = next - nowUs();
+        m_arrivalTimer.start(int(std::max<qint64>(0, (waitUs + 999) / 1000)));
+    }
+    finishIfOver();
+}
+
+void LoadEngine::sweep() {
+    for (const auto &traffic : m_traffic)
+        traffic->sweep();
+    finishIfOver();
+}
+
+void LoadEngine::finishIfOver() {
+    if (!m_running)
+        return;
+    const bool arrivalsOver =
+        std::all_of(m_pacers.begin(), m_pacers.end(), [](const Pacer &p) { return p.done; });
+    const bool nothingInFlight = std::all_of(m_tallies.begin(), m_tallies.end(),
+                                             [](const auto &t) { return t->inFlight == 0; });
+    if (arrivalsOver && nothingInFlight) {
+        m_running = false;
+        m_arrivalTimer.stop();
+        m_sweepTimer.stop();
+        for (const auto &traffic : m_traffic)
+            traffic->abandon(); // idle carriers
+        emit finished();
+    }
+}

@@ -1,0 +1,98 @@
+#include "loadrecords.h"
+
+#include "amllayout.h"
+#include "ipnddatafile.h"
+#include "textlinereader.h"
+#include "type4frame.h"
+#include "xmllinestore.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+QString unreadable(const QString &name) {
+    const QString path = TextLineReader::toFileSystemPath(name);
+    if (QFileInfo(path).isDir())
+        return QStringLiteral("%1: is a folder, not a file").arg(name);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("%1: %2").arg(name, file.errorString());
+    return {};
+}
+
+// Every sendable record of the file, framed, in file order.
+QList<QByteArray> fileFrames(const QString &name) {
+    const auto ignore = [](const QString &) {
+    };
+    IpndDataFile file(ignore, ignore);
+    file.OpenDataFile(name);
+    QList<QByteArray> frames;
+    while (file.isOpen()) {
+        if (file.ReadRawLogRecord() && IpndDataFile::isSendable(file.gDataRecord))
+            frames << frameFileRecord(file.gDataRecord);
+        if (file.endOfInput())
+            break;
+    }
+    file.close();
+    return frames;
+}
+
+} // namespace
+
+bool LoadRecords::prepare(const LoadOptions &options, QString *error) {
+    const std::array<QByteArray, kMoliRecordSlots> moli = cannedMoliRecords();
+    m_moliTicked = options.moliShape.has_value();
+    for (const CannedRecord record : options.records) {
+        QByteArray text = cannedIpndRecord(record);
+        // The Max button adds the record with every field filled.
+        if (m_moliTicked)
+            text += moli[size_t(record == CannedRecord::Max ? kMoliFull : *options.moliShape)];
+        m_cannedRecords << text;
+    }
+    m_termIds = options.termIds;
+    for (const QString &name : {options.dataFile, options.xmlFile}) {
+        if (name.isEmpty())
+            continue;
+        *error = unreadable(name);
+        if (!error->isEmpty())
+            return false;
+    }
+    if (!options.dataFile.isEmpty()) {
+        m_fileFrames = fileFrames(options.dataFile);
+        if (m_fileFrames.isEmpty()) {
+            *error = QStringLiteral("%1: no record to send").arg(options.dataFile);
+            return false;
+        }
+    }
+    if (options.xmlFile.isEmpty()) {
+        m_document = cannedAmlDocument();
+    } else {
+        XmlLineStore store;
+        store.OpenXMLFile(options.xmlFile);
+        m_document = nextType5Packet({}, store);
+        if (store.gXmlLineCount == 0) {
+            *error = QStringLiteral("%1: no line to send").arg(options.xmlFile);
+            return false;
+        }
+    }
+    return true;
+}
+
+QByteArray LoadRecords::nextType4Frame() {
+    const bool useFile = m_cannedRecords.isEmpty() || (!m_fileFrames.isEmpty() && m_fileTurn);
+    m_fileTurn = !m_fileTurn;
+    if (!useFile)
+        return nextCannedFrame();
+    const QByteArray frame = m_fileFrames.at(m_nextFile);
+    m_nextFile = (m_nextFile + 1) % m_fileFrames.size();
+    return frame;
+}
+
+QByteArray LoadRecords::nextCannedFrame() {
+    const QByteArray &record = m_cannedRecords.at(m_nextCanned);
+    const QByteArray &termId = m_termIds.at(m_nextTermId);
+    m_nextCanned = (m_nextCanned + 1) % m_cannedRecords.size();
+    m_nextTermId = (m_nextTermId + 1) % m_termIds.size();
+    return frameCannedRecord(termId, record, m_moliTicked);
+}

@@ -1,0 +1,289 @@
+#include "loadtraffic.h"
+
+#include "loadrecords.h"
+#include "peerreset.h"
+
+#include <QNetworkProxy>
+#include <QTcpSocket>
+
+namespace {
+
+const QByteArray kHeartbeat("\x02H\x03", 3);
+const QByteArray kHeartbeatAnswer("\x02\x06\x03", 3);
+
+Fault faultOf(QAbstractSocket::SocketError error) {
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return Fault::Refused;
+    case QAbstractSocket::RemoteHostClosedError:
+        return Fault::Closed;
+    default:
+        return Fault::SocketError;
+    }
+}
+
+void discard(QTcpSocket *socket, bool orderly) {
+    socket->disconnect();
+    if (orderly)
+        socket->disconnectFromHost();
+    else
+        socket->abort();
+    socket->deleteLater();
+}
+
+} // namespace
+
+LoadTraffic::AnswerState LoadTraffic::judge(const QByteArray &received) const {
+    if (received == m_settings.expectedAnswer)
+        return AnswerState::Complete;
+    if (m_settings.expectedAnswer.startsWith(received))
+        return AnswerState::Partial;
+    return AnswerState::Wrong;
+}
+
+QTcpSocket *LoadTraffic::openSocket() {
+    auto *socket = new QTcpSocket(this);
+    // Without this every connection asks the proxy settings again, which
+    // costs more than the exchange itself on 127.0.0.1.
+    socket->setProxy(QNetworkProxy::NoProxy);
+    socket->connectToHost(m_settings.address, m_settings.port,
+                          QIODevice::ReadWrite | QIODevice::Unbuffered);
+    return socket;
+}
+
+// ---------------------------------------------------------------- Type 4
+
+void Type4Traffic::launch(qint64 dueUs) {
+    ++m_tally.due;
+    if (qsizetype(m_live.size()) >= m_settings.maxInFlight) {
+        ++m_tally.shortfall;
+        ++m_tally.failedLastSecond;
+        return;
+    }
+    const quint64 id = m_nextId++;
+    Exchange &exchange = m_live[id];
+    exchange.dueUs = dueUs;
+    exchange.frame = m_records.nextType4Frame();
+    exchange.connectStartUs = now();
+    exchange.socket = openSocket();
+    QTcpSocket *socket = exchange.socket;
+    connect(socket, &QTcpSocket::connected, this, [this, id] { onConnected(id); });
+    connect(socket, &QTcpSocket::readyRead, this, [this, id] { onReadyRead(id); });
+    connect(socket, &QTcpSocket::errorOccurred, this, [this, id] { onError(id); });
+    m_tally.countSent();
+    m_tally.inFlight = qint64(m_live.size());
+}
+
+void Type4Traffic::onConnected(quint64 id) {
+    const auto it = m_live.find(id);
+    if (it == m_live.end())
+        return;
+    m_tally.connect.record(now() - it->second.connectStartUs);
+    it->second.socket->write(it->second.frame);
+    it->second.frame.clear();
+}
+
+void Type4Traffic::onReadyRead(quint64 id) {
+    auto it = m_live.find(id);
+    if (it == m_live.end())
+        return;
+    if (takePeerReset(it->second.socket->socketDescriptor())) {
+        const Fault reset = Fault::Reset;
+        finish(id, &reset);
+        return;
+    }
+    const QByteArray data = it->second.socket->readAll();
+    // Reading the end of the stream reports it, which may have ended the exchange.
+    it = m_live.find(id);
+    if (it == m_live.end() || data.isEmpty())
+        return;
+    it->second.answer += data;
+    switch (judge(it->second.answer)) {
+    case AnswerState::Complete:
+        finish(id, nullptr);
+        break;
+    case AnswerState::Wrong: {
+        const Fault malformed = Fault::Malformed;
+        finish(id, &malformed);
+        break;
+    }
+    case AnswerState::Partial:
+        break;
+    }
+}
+
+void Type4Traffic::onError(quint64 id) {
+    const auto it = m_live.find(id);
+    if (it == m_live.end())
+        return;
+    const Fault fault = faultOf(it->second.socket->error());
+    finish(id, &fault);
+}
+
+void Type4Traffic::finish(quint64 id, const Fault *fault) {
+    const auto it = m_live.find(id);
+    if (fault)
+        m_tally.countFault(*fault);
+    else
+        m_tally.countAnswer(now() - it->second.dueUs);
+    // Closing after the answer, as link 1 does.
+    discard(it->second.socket, !fault);
+    m_live.erase(it);
+    m_tally.inFlight = qint64(m_live.size());
+}
+
+void Type4Traffic::sweep() {
+    const qint64 cutoff = now() - m_settings.timeoutUs;
+    const Fault unanswered = Fault::Unanswered;
+    while (!m_live.empty() && m_live.begin()->second.dueUs <= cutoff)
+        finish(m_live.begin()->first, &unanswered);
+}
+
+void Type4Traffic::abandon() {
+    for (auto &[id, exchange] : m_live)
+        discard(exchange.socket, false);
+    m_live.clear();
+    m_tally.inFlight = 0;
+}
+
+// ---------------------------------------------------------------- Type 5
+
+Type5Traffic::Type5Traffic(const TrafficSettings &settings, LoadRecords &records, LinkTally &tally,
+                           int carriers)
+    : LoadTraffic(settings, records, tally)
+    , m_carriers(size_t(carriers)) {}
+
+int Type5Traffic::openCarriers() const {
+    int open = 0;
+    for (const Carrier &carrier : m_carriers)
+        open += carrier.connected ? 1 : 0;
+    return open;
+}
+
+void Type5Traffic::launch(qint64 dueUs) {
+    ++m_tally.due;
+    if (m_tally.inFlight >= m_settings.maxInFlight) {
+        ++m_tally.shortfall;
+        ++m_tally.failedLastSecond;
+        return;
+    }
+    const size_t index = m_nextCarrier;
+    m_nextCarrier = (m_nextCarrier + 1) % m_carriers.size();
+    Carrier &carrier = m_carriers[index];
+    ++m_tally.inFlight;
+    m_tally.countSent();
+    if (carrier.connected) {
+        send(carrier, dueUs);
+        return;
+    }
+    carrier.waiting.push_back(dueUs);
+    if (!carrier.socket)
+        open(index);
+}
+
+void Type5Traffic::open(size_t index) {
+    Carrier &carrier = m_carriers[index];
+    carrier.socket = openSocket();
+    connect(carrier.socket, &QTcpSocket::connected, this, [this, index] { onConnected(index); });
+    connect(carrier.socket, &QTcpSocket::readyRead, this, [this, index] { onReadyRead(index); });
+    connect(carrier.socket, &QTcpSocket::errorOccurred, this, [this, index] { onError(index); });
+}
+
+void Type5Traffic::send(Carrier &carrier, qint64 dueUs) {
+    carrier.socket->write(m_records.type5Document());
+    carrier.outstanding.push_back(dueUs);
+}
+
+void Type5Traffic::onConnected(size_t index) {
+    Carrier &carrier = m_carriers[index];
+    carrier.connected = true;
+    while (!carrier.waiting.empty()) {
+        send(carrier, carrier.waiting.front());
+        carrier.waiting.pop_front();
+    }
+}
+
+void Type5Traffic::onReadyRead(size_t index) {
+    Carrier &carrier = m_carriers[index];
+    if (!carrier.socket)
+        return;
+    if (takePeerReset(carrier.socket->socketDescriptor())) {
+        drop(index, Fault::Reset);
+        return;
+    }
+    const QByteArray data = carrier.socket->readAll();
+    if (!carrier.socket || data.isEmpty())
+        return;
+    carrier.received += data;
+    takeAnswers(carrier);
+}
+
+// Heartbeats are answered wherever they fall; an answer is matched to the
+// oldest document sent; bytes that are neither make that document malformed.
+void Type5Traffic::takeAnswers(Carrier &carrier) {
+    QByteArray &received = carrier.received;
+    const QByteArray &expected = m_settings.expectedAnswer;
+    while (!received.isEmpty()) {
+        if (received.startsWith(kHeartbeat)) {
+            carrier.socket->write(kHeartbeatAnswer);
+            ++m_tally.heartbeatsAnswered;
+            received.remove(0, kHeartbeat.size());
+            continue;
+        }
+        if (received.startsWith(expected)) {
+            received.remove(0, expected.size());
+            if (carrier.outstanding.empty()) {
+                m_tally.countFault(Fault::Malformed); // an answer to nothing sent
+                continue;
+            }
+            m_tally.countAnswer(now() - carrier.outstanding.front());
+            carrier.outstanding.pop_front();
+            --m_tally.inFlight;
+            continue;
+        }
+        if (expected.startsWith(received) || kHeartbeat.startsWith(received))
+            return;
+        received.clear();
+        m_tally.countFault(Fault::Malformed);
+        if (!carrier.outstanding.empty()) {
+            carrier.outstanding.pop_front();
+            --m_tally.inFlight;
+        }
+    }
+}
+
+void Type5Traffic::onError(size_t index) {
+    Carrier &carrier = m_carriers[index];
+    if (carrier.socket)
+        drop(index, faultOf(carrier.socket->error()));
+}
+
+void Type5Traffic::drop(size_t index, Fault fault) {
+    Carrier &carrier = m_carriers[index];
+    const qint64 lost = qint64(carrier.waiting.size() + carrier.outstanding.size());
+    for (qint64 i = 0; i < lost; ++i)
+        m_tally.countFault(fault);
+    m_tally.inFlight -= lost;
+    discard(carrier.socket, false);
+    carrier = Carrier();
+}
+
+void Type5Traffic::sweep() {
+    const qint64 cutoff = now() - m_settings.timeoutUs;
+    for (size_t i = 0; i < m_carriers.size(); ++i) {
+        const Carrier &carrier = m_carriers[i];
+        const std::deque<qint64> &oldest =
+            carrier.outstanding.empty() ? carrier.waiting : carrier.outstanding;
+        if (!oldest.empty() && oldest.front() <= cutoff)
+            drop(i, Fault::Unanswered);
+    }
+}
+
+void Type5Traffic::abandon() {
+    for (Carrier &carrier : m_carriers) {
+        if (carrier.socket)
+            discard(carrier.socket, false);
+        carrier = Carrier();
+    }
+    m_tally.inFlight = 0;
+}

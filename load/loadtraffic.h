@@ -1,0 +1,120 @@
+#pragma once
+
+#include "linktally.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <vector>
+
+class LoadRecords;
+class QTcpSocket;
+
+struct TrafficSettings {
+    QHostAddress address;
+    quint16 port = 0;
+    int maxInFlight = 1000;
+    qint64 timeoutUs = 2'000'000;
+    QByteArray expectedAnswer;
+    std::function<qint64()> nowUs; // the run's monotonic clock
+};
+
+// One link's exchanges. launch() is called for each arrival at the moment it
+// falls due (dueUs on the run's clock); sweep() fails the overdue ones.
+class LoadTraffic : public QObject {
+public:
+    LoadTraffic(const TrafficSettings &settings, LoadRecords &records, LinkTally &tally)
+        : m_settings(settings)
+        , m_records(records)
+        , m_tally(tally) {}
+
+    virtual void launch(qint64 dueUs) = 0;
+    virtual void sweep() = 0;
+    // Closes everything at once, counting nothing more.
+    virtual void abandon() = 0;
+
+    LinkTally &tally() { return m_tally; }
+
+protected:
+    // An answer that is complete, one still arriving, or neither.
+    enum class AnswerState { Complete, Partial, Wrong };
+    AnswerState judge(const QByteArray &received) const;
+    // Opens a connection; the socket reads nothing by itself, so a reset can
+    // be told from an orderly close before the first read.
+    QTcpSocket *openSocket();
+    qint64 now() const { return m_settings.nowUs(); }
+
+    TrafficSettings m_settings;
+    LoadRecords &m_records;
+    LinkTally &m_tally;
+};
+
+// Type 4: a connection per frame, closed once the answer is in, as link 1
+// does it.
+class Type4Traffic : public LoadTraffic {
+public:
+    using LoadTraffic::LoadTraffic;
+    ~Type4Traffic() override { abandon(); }
+
+    void launch(qint64 dueUs) override;
+    void sweep() override;
+    void abandon() override;
+
+private:
+    struct Exchange {
+        QTcpSocket *socket = nullptr;
+        qint64 dueUs = 0;
+        qint64 connectStartUs = 0;
+        QByteArray frame;
+        QByteArray answer;
+    };
+
+    void onConnected(quint64 id);
+    void onReadyRead(quint64 id);
+    void onError(quint64 id);
+    // Ends the exchange: answered when fault is null.
+    void finish(quint64 id, const Fault *fault);
+
+    std::map<quint64, Exchange> m_live; // by launch order, so the oldest is first
+    quint64 m_nextId = 0;
+};
+
+// Type 5: documents over lasting connections (carriers), taken in turn,
+// each answering the receiver's heartbeats, as link 2 does it. Answers on a
+// carrier belong to its documents in the order they were sent.
+class Type5Traffic : public LoadTraffic {
+public:
+    Type5Traffic(const TrafficSettings &settings, LoadRecords &records, LinkTally &tally,
+                 int carriers);
+    ~Type5Traffic() override { abandon(); }
+
+    void launch(qint64 dueUs) override;
+    void sweep() override;
+    void abandon() override;
+    int openCarriers() const;
+
+private:
+    struct Carrier {
+        QTcpSocket *socket = nullptr;
+        bool connected = false;
+        QByteArray received;
+        std::deque<qint64> waiting;     // due times of documents not yet sent
+        std::deque<qint64> outstanding; // due times of documents sent
+    };
+
+    void open(size_t index);
+    void send(Carrier &carrier, qint64 dueUs);
+    void onConnected(size_t index);
+    void onReadyRead(size_t index);
+    void onError(size_t index);
+    void takeAnswers(Carrier &carrier);
+    // Closes the carrier; every document on it fails with fault.
+    void drop(size_t index, Fault fault);
+
+    std::vector<Carrier> m_carriers;
+    size_t m_nextCarrier = 0;
+};
