@@ -38,7 +38,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 "talvgen plays the carrier on the TCP links that carry emergency-call (000)
- caller data: it sends Type 4 frames and Type 5 AML documents, answers
- heartbeats and times every response. talvrecv is a reference receiver,
- talvgen-cli a headless runner for test pipelines.")
+caller data: it sends Type 4 frames and Type 5 AML documents, answers
+heartbeats and times every response. talvrecv is a reference receiver,
+talvgen-cli a headless runner for test pipelines.")
 include(CPack)
