@@ -3,8 +3,6 @@
 #include <QHostAddress>
 #include <QObject>
 
-class QSocketNotifier;
-
 // One non-blocking TCP connect, reported once through finished().
 //
 // QTcpSocket tests a pending connect by calling connect() again; on Linux a
@@ -36,12 +34,13 @@ signals:
     void finished();
 
 private:
-    void watchOutcome();
+    // Platform parts: what tells the event loop that the connect has ended.
+    bool watchOutcome();
     void checkOutcome();
-    int outcome() const;
-    void releaseNotifier();
+    void releaseWatcher();
 
     qintptr m_fd = -1;
     int m_error = 0;
-    QSocketNotifier *m_notifier = nullptr;
+    QObject *m_watcher = nullptr;
+    void *m_event = nullptr; // Windows: the connect's event object
 };

@@ -1,5 +1,7 @@
 #include "outgoingconnection.h"
 
+#include <QSocketNotifier>
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -53,12 +55,31 @@ quint16 OutgoingConnection::localPort() const {
     return ntohs(reinterpret_cast<sockaddr_in *>(&local)->sin_port);
 }
 
-int OutgoingConnection::outcome() const {
+// The outcome, even of an immediate connect, is reported from the event loop.
+bool OutgoingConnection::watchOutcome() {
+    auto *notifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
+    connect(notifier, &QSocketNotifier::activated, this, &OutgoingConnection::checkOutcome);
+    m_watcher = notifier;
+    return true;
+}
+
+void OutgoingConnection::checkOutcome() {
+    static_cast<QSocketNotifier *>(m_watcher)->setEnabled(false);
     int error = 0;
     socklen_t size = sizeof error;
     if (::getsockopt(int(m_fd), SOL_SOCKET, SO_ERROR, &error, &size) != 0)
         error = errno;
-    return error;
+    m_error = error;
+    emit finished();
+}
+
+// Called from inside the notifier's own signal, so it is deleted later.
+void OutgoingConnection::releaseWatcher() {
+    if (!m_watcher)
+        return;
+    static_cast<QSocketNotifier *>(m_watcher)->setEnabled(false);
+    m_watcher->deleteLater();
+    m_watcher = nullptr;
 }
 
 void OutgoingConnection::closeDescriptor(qintptr descriptor) {

@@ -1,8 +1,12 @@
-#include "outgoingconnection.h"
-
-#include <cstring>
+// Winsock before anything that brings in windows.h.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include "outgoingconnection.h"
+
+#include <QWinEventNotifier>
+
+#include <cstring>
 
 bool OutgoingConnection::start(const QHostAddress &address, quint16 port) {
     sockaddr_storage remote{};
@@ -29,14 +33,21 @@ bool OutgoingConnection::start(const QHostAddress &address, quint16 port) {
         return false;
     }
     m_fd = qintptr(socket);
-    u_long nonBlocking = 1;
-    ::ioctlsocket(socket, FIONBIO, &nonBlocking);
+    // So that, after the peer closes, a listener can open on this same port
+    // while the old connection is still winding down.
+    const BOOL reuse = TRUE;
+    ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char *>(&reuse),
+                 sizeof reuse);
+    // Also makes the socket non-blocking.
+    if (!watchOutcome()) {
+        m_error = ::WSAGetLastError();
+        return false;
+    }
     if (::connect(socket, reinterpret_cast<sockaddr *>(&remote), size) == SOCKET_ERROR &&
         ::WSAGetLastError() != WSAEWOULDBLOCK) {
         m_error = ::WSAGetLastError();
         return false;
     }
-    watchOutcome();
     return true;
 }
 
@@ -50,14 +61,48 @@ quint16 OutgoingConnection::localPort() const {
     return ntohs(reinterpret_cast<sockaddr_in *>(&local)->sin_port);
 }
 
-// Windows signals a failed connect as writable too; SO_ERROR holds the reason.
-int OutgoingConnection::outcome() const {
-    int error = 0;
-    int size = sizeof error;
-    if (::getsockopt(SOCKET(m_fd), SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error), &size) !=
-        0)
-        error = ::WSAGetLastError();
-    return error;
+// Windows reports a socket writable before its connect has ended (Qt makes
+// writability level-triggered), so the connect's own event is watched: it
+// carries the outcome, even of an immediate connect, to the event loop.
+bool OutgoingConnection::watchOutcome() {
+    const WSAEVENT event = ::WSACreateEvent();
+    if (event == WSA_INVALID_EVENT)
+        return false;
+    m_event = event;
+    if (::WSAEventSelect(SOCKET(m_fd), event, FD_CONNECT) != 0)
+        return false;
+    auto *notifier = new QWinEventNotifier(event, this);
+    connect(notifier, &QWinEventNotifier::activated, this, &OutgoingConnection::checkOutcome);
+    m_watcher = notifier;
+    return true;
+}
+
+void OutgoingConnection::checkOutcome() {
+    WSANETWORKEVENTS events{};
+    if (::WSAEnumNetworkEvents(SOCKET(m_fd), m_event, &events) != 0)
+        m_error = ::WSAGetLastError();
+    else if (events.lNetworkEvents & FD_CONNECT)
+        m_error = events.iErrorCode[FD_CONNECT_BIT];
+    else
+        return; // not ended yet
+    static_cast<QWinEventNotifier *>(m_watcher)->setEnabled(false);
+    emit finished();
+}
+
+// Called from inside the notifier's own signal, so it is deleted later. The
+// socket leaves event selection: QTcpSocket sets up its own.
+void OutgoingConnection::releaseWatcher() {
+    if (m_watcher) {
+        static_cast<QWinEventNotifier *>(m_watcher)->setEnabled(false);
+        m_watcher->deleteLater();
+        m_watcher = nullptr;
+    }
+    if (m_event) {
+        if (m_fd != -1)
+            ::WSAEventSelect(SOCKET(m_fd), nullptr, 0);
+        ::WSACloseEvent(m_event);
+        m_event = nullptr;
+    }
 }
 
 void OutgoingConnection::closeDescriptor(qintptr descriptor) {

@@ -117,7 +117,7 @@ bool SocketControl::Listen() {
         m_state == SocketState::Closed && m_localPort > 0 && !m_localAddress.isNull();
     if (!bound && !reusable)
         return false;
-    if (!m_server.listen(m_localAddress, static_cast<quint16>(m_localPort))) {
+    if (!listenOn(m_server, m_localAddress, static_cast<quint16>(m_localPort))) {
         m_state = SocketState::Closed;
         return false;
     }

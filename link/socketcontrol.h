@@ -132,6 +132,8 @@ private:
     bool probeSaysReset();
     void dropResetProbe();
     static Failure failureOf(const QTcpSocket &socket);
+    // Opens the listener even while a connection on that port is winding down.
+    static bool listenOn(QTcpServer &server, const QHostAddress &address, quint16 port);
     // The system's own error number as the Winsock number and text.
     static Failure failureOfSystemError(int error);
 

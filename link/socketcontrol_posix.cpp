@@ -10,6 +10,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+// Qt lets a Linux listener reuse the port of a connection that is winding down.
+bool SocketControl::listenOn(QTcpServer &server, const QHostAddress &address, quint16 port) {
+    return server.listen(address, port);
+}
+
 SocketControl::Failure SocketControl::failureOfSystemError(int error) {
     switch (error) {
     case ECONNREFUSED:
