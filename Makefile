@@ -9,7 +9,10 @@ SECONDS ?= 60
 TYPE4_PORT ?= 7005
 TYPE5_PORT ?= 7018
 
-.PHONY: deps configure build run test bench fuzz soak screenshot mutants clean format wireshark
+BUILD_WINDOWS ?= build-windows
+
+.PHONY: deps configure build run test bench fuzz soak screenshot mutants clean format windows \
+	windows-test deb wireshark
 
 deps:
 	@scripts/install-deps
@@ -42,6 +45,18 @@ soak: build
 
 screenshot: build
 	@scripts/screenshot $(BUILD)
+
+# Cross-compiled with MinGW-w64 and the Qt of ../shared/toolchains; writes the zip in dist/.
+windows:
+	@scripts/build-windows $(BUILD_WINDOWS)
+
+# The Windows build's tests and programs under Wine (and Xvfb for the window).
+windows-test: windows
+	@scripts/test-windows $(BUILD_WINDOWS)
+
+# The Debian package in dist/, from the build folder make build uses.
+deb: build
+	@scripts/build-deb $(BUILD)
 
 # Slow (a rebuild and a suite run per mutant); not part of CI.
 mutants: deps

@@ -1,10 +1,13 @@
 #include "frmipndzandrel.h"
 
+#if TALVGEN_CHART
 #include "responsechart.h"
+#endif
 
 #include "cannedrecords.h"
 #include "clickablelineedit.h"
 #include "ipnddatafile.h"
+#include "systempaths.h"
 #include "type4link.h"
 #include "type5link.h"
 #include "xmllinestore.h"
@@ -129,11 +132,13 @@ void frmIPNDZandrel::buildWindow() {
     txbLog->setLineWrapMode(QPlainTextEdit::NoWrap);
     txbLog->setFont(QFont(QStringLiteral("Monospace")));
 
-    responseChart = new ResponseChart;
-    responseChart->hide();
     auto *logRow = new QHBoxLayout;
     logRow->addWidget(txbLog, 1);
+#if TALVGEN_CHART
+    responseChart = new ResponseChart;
+    responseChart->hide();
     logRow->addWidget(responseChart, 1);
+#endif
 
     auto *outer = new QVBoxLayout(central);
     outer->addLayout(columns);
@@ -144,8 +149,10 @@ void frmIPNDZandrel::buildWindow() {
     responseStatus->setAccessibleName(QStringLiteral("Response times"));
     responseStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
     statusBar()->addWidget(responseStatus, 1);
+#if TALVGEN_CHART
     chkChart = new QCheckBox(QStringLiteral("Chart"));
     statusBar()->addPermanentWidget(chkChart);
+#endif
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(kTimer1IntervalMs);
@@ -363,7 +370,9 @@ void frmIPNDZandrel::connectHandlers() {
     // State changes, not clicks: the keyboard, assistive technology and code
     // change these controls without a click.
     connect(chkUnlimited, &QCheckBox::toggled, this, &frmIPNDZandrel::chkUnlimited_Click);
+#if TALVGEN_CHART
     connect(chkChart, &QCheckBox::toggled, this, &frmIPNDZandrel::chkChart_Click);
+#endif
     PktPer->installEventFilter(this);
     connect(m_recTypeGroup, &QButtonGroup::idToggled, this, [this](int index, bool selected) {
         if (selected)
@@ -420,7 +429,7 @@ void frmIPNDZandrel::applyDevelopmentMarker() {
     if (!FileExists(m_platform.developmentMarker, 0))
         return;
     const QString folder = m_platform.developmentFolder;
-    if (!QDir::setCurrent(TextLineReader::toFileSystemPath(folder))) {
+    if (!QDir::setCurrent(fileSystemPath(folder))) {
         LogMessage(QStringLiteral("Unable to change the current folder to ") + folder);
         return;
     }
@@ -491,8 +500,12 @@ Type5Link &frmIPNDZandrel::frmTCP2() {
 
 void frmIPNDZandrel::watchLink(TcpLink &link, int row) {
     connect(&link, &TcpLink::responseMeasured, this, &frmIPNDZandrel::showResponseStatistics);
+#if TALVGEN_CHART
     connect(&link, &TcpLink::responseMeasured, responseChart,
             [this, row](qint64 usec) { responseChart->addResponse(row, usec); });
+#else
+    Q_UNUSED(row)
+#endif
 }
 
 QString frmIPNDZandrel::responseStatistics() const {
@@ -515,6 +528,7 @@ void frmIPNDZandrel::showResponseStatistics() {
     responseStatus->setText(responseStatistics());
 }
 
+#if TALVGEN_CHART
 void frmIPNDZandrel::chkChart_Click(bool shown) {
     if (responseChart->isHidden() != shown)
         return;
@@ -522,6 +536,7 @@ void frmIPNDZandrel::chkChart_Click(bool shown) {
     if (!isMaximized() && !isFullScreen())
         resize(width() + (shown ? kChartWidthPx : -kChartWidthPx), height());
 }
+#endif
 
 // ---------------------------------------------------------------- options panel
 

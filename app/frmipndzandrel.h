@@ -200,7 +200,9 @@ private:
     void applyCommandLine(const ParsedCommandLine &parsed);
     void showLogText(const QString &text);
     void watchLink(TcpLink &link, int row);
+#if TALVGEN_CHART
     void chkChart_Click(bool shown);
+#endif
     void showResponseStatistics();
 
     // Packet cycle pieces.

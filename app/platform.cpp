@@ -1,6 +1,6 @@
 #include "platform.h"
 
-#include "textlinereader.h"
+#include "systempaths.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
@@ -15,7 +15,7 @@ QString qtFilter(const QString &filterText) {
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
         QString pattern = parts[i + 1];
         if (pattern == QLatin1String("*.*"))
-            pattern = QStringLiteral("*"); // *.* means every file, dotted or not
+            pattern = QStringLiteral("*"); // *.* means every file, dotted or not, on every system
         QString description = parts[i];
         const qsizetype paren = description.indexOf(QLatin1Char('('));
         if (paren > 0)
@@ -29,10 +29,10 @@ QString qtFilter(const QString &filterText) {
 
 QString QtFileDialog::showOpen(QWidget *parent, const QString &title, const QString &initialName,
                                const QString &filterText) {
-    const QFileInfo initial(TextLineReader::toFileSystemPath(initialName));
+    const QFileInfo initial(fileSystemPath(initialName));
     const QString chosen =
         QFileDialog::getOpenFileName(parent, title, initial.absolutePath(), qtFilter(filterText));
-    return chosen.isEmpty() ? initialName : chosen;
+    return chosen.isEmpty() ? initialName : shownPath(chosen);
 }
 
 MessageBox qtMessageBox(QWidget *parent) {
@@ -44,7 +44,7 @@ MessageBox qtMessageBox(QWidget *parent) {
 bool FileExists(const QString &path, int attributes) {
     if (path.isEmpty() || path.contains(QLatin1Char('*')) || path.contains(QLatin1Char('?')))
         return false;
-    const QFileInfo info(TextLineReader::toFileSystemPath(path));
+    const QFileInfo info(fileSystemPath(path));
     if (!info.exists())
         return false;
     // Mask 0 finds normal files only; folders need their attribute in the mask.

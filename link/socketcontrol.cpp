@@ -7,16 +7,8 @@
 #include <QNetworkInterface>
 #include <QTcpSocket>
 
-#include <cerrno>
-#include <cstring>
-#include <unistd.h>
-
-#ifdef Q_OS_LINUX
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#endif
+// The system's side (error numbers, the reset probe) is in
+// socketcontrol_posix.cpp and socketcontrol_win.cpp.
 
 namespace {
 
@@ -72,7 +64,7 @@ SocketControl::SocketControl(QObject *parent)
     m_connectTimer.setInterval(kConnectTimeoutMs);
     connect(&m_connectTimer, &QTimer::timeout, this, [this] {
         dropOutgoing();
-        fail(failureOfSystemError(ETIMEDOUT));
+        fail({kErrorTimedOut, QStringLiteral("Connection timed out")});
     });
 }
 
@@ -125,7 +117,7 @@ bool SocketControl::Listen() {
         m_state == SocketState::Closed && m_localPort > 0 && !m_localAddress.isNull();
     if (!bound && !reusable)
         return false;
-    if (!m_server.listen(m_localAddress, static_cast<quint16>(m_localPort))) {
+    if (!listenOn(m_server, m_localAddress, static_cast<quint16>(m_localPort))) {
         m_state = SocketState::Closed;
         return false;
     }
@@ -194,7 +186,7 @@ void SocketControl::outgoingFinished() {
     const qintptr descriptor = m_outgoing->takeDescriptor();
     dropOutgoing();
     if (!socket->setSocketDescriptor(descriptor)) {
-        ::close(static_cast<int>(descriptor));
+        OutgoingConnection::closeDescriptor(descriptor);
         fail(failureOf(*socket));
         socket->deleteLater();
         return;
@@ -420,72 +412,3 @@ SocketControl::Failure SocketControl::failureOf(const QTcpSocket &socket) {
         return {10022, QStringLiteral("Socket error: ") + qtText};
     }
 }
-
-SocketControl::Failure SocketControl::failureOfSystemError(int error) {
-    switch (error) {
-    case ECONNREFUSED:
-        return {kErrorConnectionRefused, QStringLiteral("Connection refused")};
-    case ETIMEDOUT:
-        return {kErrorTimedOut, QStringLiteral("Connection timed out")};
-    case ECONNRESET:
-        return {kErrorConnectionReset, QStringLiteral("Connection reset by peer")};
-    case EHOSTUNREACH:
-        return {kErrorHostUnreachable, QStringLiteral("Host unreachable")};
-    case ENETUNREACH:
-        return {10051, QStringLiteral("Network is unreachable")};
-    case ENETDOWN:
-        return {10050, QStringLiteral("Network is down")};
-    case ECONNABORTED:
-        return {10053, QStringLiteral("Connection aborted")};
-    case EADDRINUSE:
-        return {10048, QStringLiteral("Address already in use")};
-    case EADDRNOTAVAIL:
-        return {10049, QStringLiteral("Address not available")};
-    case EACCES:
-    case EPERM:
-        return {10013, QStringLiteral("Permission denied")};
-    case ENOBUFS:
-    case EMFILE:
-    case ENFILE:
-        return {10055, QStringLiteral("No buffer space available")};
-    default:
-        return {10022,
-                QStringLiteral("Socket error: ") + QString::fromLocal8Bit(std::strerror(error))};
-    }
-}
-
-#ifdef Q_OS_LINUX
-
-void SocketControl::keepResetProbe() {
-    dropResetProbe();
-    if (m_socket && m_socket->socketDescriptor() != -1)
-        m_resetProbe = ::fcntl(static_cast<int>(m_socket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
-}
-
-// After a peer's orderly close the connection waits in CLOSE_WAIT for our
-// close; after a reset the kernel has already closed it.
-bool SocketControl::probeSaysReset() {
-    if (m_resetProbe == -1)
-        return false;
-    tcp_info info{};
-    socklen_t size = sizeof info;
-    if (::getsockopt(m_resetProbe, IPPROTO_TCP, TCP_INFO, &info, &size) != 0)
-        return false;
-    return info.tcpi_state == TCP_CLOSE;
-}
-
-void SocketControl::dropResetProbe() {
-    if (m_resetProbe != -1)
-        ::close(m_resetProbe);
-    m_resetProbe = -1;
-}
-
-#else
-
-void SocketControl::keepResetProbe() {}
-bool SocketControl::probeSaysReset() {
-    return false;
-}
-void SocketControl::dropResetProbe() {}
-
-#endif

@@ -132,6 +132,9 @@ private:
     bool probeSaysReset();
     void dropResetProbe();
     static Failure failureOf(const QTcpSocket &socket);
+    // Opens the listener even while a connection on that port is winding down.
+    static bool listenOn(QTcpServer &server, const QHostAddress &address, quint16 port);
+    // The system's own error number as the Winsock number and text.
     static Failure failureOfSystemError(int error);
 
     SocketState m_state = SocketState::Closed;
@@ -148,8 +151,8 @@ private:
     QTimer m_connectTimer;
     QHash<qint32, QTcpSocket *> m_requests;
     int m_lookupId = -1;
-    int m_resetProbe = -1;    // duplicate descriptor that outlives Qt's own close
-    quint64 m_generation = 0; // bumped by Close: queued events of older connections are dropped
+    qintptr m_resetProbe = -1; // duplicate descriptor that outlives Qt's own close
+    quint64 m_generation = 0;  // bumped by Close: queued events of older connections are dropped
     bool m_arrivalQueued = false;
     bool m_endQueued = false;
 

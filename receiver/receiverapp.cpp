@@ -1,5 +1,6 @@
 #include "receiverapp.h"
 
+#include "connectionroom.h"
 #include "csvwriter.h"
 #include "receiver.h"
 #include "signalwatcher.h"
@@ -11,31 +12,16 @@
 #include <algorithm>
 #include <cstdio>
 
-#include <sys/resource.h>
-
 namespace {
 
 constexpr int kUsageError = 2;
-// Descriptors kept back from connections: the listeners, the connections
-// waiting in their queues, standard streams and Qt's own.
-constexpr rlim_t kReservedDescriptors = 320;
 
-// Every connection is a descriptor: takes all the system allows, and keeps
-// the connection cap below that, so that accepting never runs out.
+// Every connection is a descriptor on some systems: the connection cap stays
+// below what the system allows, so that accepting never runs out.
 ReceiverOptions fittedToDescriptors(ReceiverOptions options) {
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
-        return options;
-    if (limit.rlim_cur < limit.rlim_max) {
-        rlimit raised = limit;
-        raised.rlim_cur = limit.rlim_max;
-        if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
-            limit = raised;
-    }
-    const rlim_t room = limit.rlim_cur > 2 * kReservedDescriptors
-                            ? limit.rlim_cur - kReservedDescriptors
-                            : limit.rlim_cur / 2;
-    options.maxConnections = int(std::min<rlim_t>(rlim_t(options.maxConnections), room));
+    const qint64 room = connectionRoom();
+    if (room >= 0)
+        options.maxConnections = int(std::min<qint64>(options.maxConnections, room));
     return options;
 }
 

@@ -3,11 +3,10 @@
 #include "csvwriter.h"
 #include "receivercontext.h"
 #include "receiverlines.h"
+#include "resetonclose.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>
-
-#include <sys/socket.h>
 
 namespace {
 
@@ -138,10 +137,7 @@ void ReceiverConnection::resetConnection() {
     if (m_ended)
         return;
     report(QStringLiteral("connection reset instead of a reply"));
-    // With a linger time of zero, closing sends a reset rather than an orderly end.
-    const linger noLinger{1, 0};
-    setsockopt(int(m_socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &noLinger,
-               sizeof noLinger);
+    setResetOnClose(m_socket->socketDescriptor());
     ++m_context.stats.connectionsDropped;
     dropQueuedReplies();
     end();

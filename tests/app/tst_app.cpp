@@ -7,7 +7,9 @@
 #include "commandline.h"
 #include "ipnddatafile.h"
 #include "linktestsupport.h"
+#if TALVGEN_CHART
 #include "responsechart.h"
+#endif
 #include "type4frame.h"
 #include "type4link.h"
 #include "type5link.h"
@@ -212,6 +214,9 @@ private slots:
     }
 
     void noDisplay() {
+#ifdef Q_OS_WIN
+        QSKIP("Windows always has a display to show the window on");
+#endif
         QFETCH(QString, platform);
         QFETCH(QString, reason);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -433,7 +438,9 @@ private slots:
         // Tab and line break as themselves, a byte no box can show by its name.
         QVERIFY2(f.w().txbMessage->toPlainText().endsWith(u" O\tK\nD<NUL>"_s),
                  qPrintable(f.w().txbMessage->toPlainText()));
+#if TALVGEN_CHART
         QCOMPARE(f.w().responseChart->points(ResponseChart::Type4).size(), 1u);
+#endif
     }
 
     // With AML selected the Type 4 buttons send nothing; with MOLI selected Send does nothing.
@@ -451,6 +458,7 @@ private slots:
         QVERIFY(!f.w().hasLinks() && !f.w().Timer1->isActive());
     }
 
+#if TALVGEN_CHART
     void chartKeepsTheLatestPoints_data() {
         QTest::addColumn<QList<qint64>>("usecs"); // on link 0, oldest first
         QTest::addColumn<int>("kept");
@@ -486,6 +494,7 @@ private slots:
         QTest::qWait(2 * ResponseChart::kRedrawMs);
         QCOMPARE(chart.redrawCount(), 1); // nothing new, nothing drawn
     }
+#endif
 };
 
 QTEST_MAIN(TestApp)

@@ -61,6 +61,10 @@ private slots:
                          verdicts[i].endsWith(QLatin1String(" OK")),
                      qPrintable(verdicts[i]));
         QCOMPARE(f.w().lbProcessed->text(), QString::number(bodies.size()));
+#ifdef Q_OS_WIN
+        QSKIP("QProcess::terminate cannot end a console program on Windows (it has no window to "
+              "close); there talvrecv ends by Ctrl-C, which one process cannot send another");
+#endif
         // SIGTERM ends talvrecv with exit 0 and a summary that counts every frame valid.
         QCOMPARE(receiver.waitExit(true), 0);
         QVERIFY2(receiver.output().contains(

@@ -4,6 +4,7 @@
 // write, a real peer on 127.0.0.1, and either link stepped by hand.
 
 #include "linkhost.h"
+#include "resetonclose.h"
 #include "socketcontrol.h"
 #include "type4link.h"
 #include "type5link.h"
@@ -17,8 +18,6 @@
 #include <QTimer>
 
 #include <memory>
-
-#include <sys/socket.h>
 
 // Records every log line and field the links write; a fixed clock.
 class FakeHost : public LinkHost {
@@ -64,9 +63,7 @@ inline quint16 unusedPort() {
 
 // Cuts a connection with a reset instead of an orderly close.
 inline void resetConnection(QTcpSocket *socket) {
-    const linger hard{1, 0};
-    ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard,
-                 sizeof hard);
+    setResetOnClose(socket->socketDescriptor());
     socket->abort();
 }
 

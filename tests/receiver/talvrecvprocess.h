@@ -46,7 +46,10 @@ public:
 
     quint16 type4Port() const { return m_type4Port; }
     quint16 type5Port() const { return m_type5Port; }
-    QString output() const { return QString::fromLocal8Bit(m_out); }
+    // Lines end in LF, as on Linux, also where the console writes CR LF (Windows).
+    QString output() const {
+        return QString::fromLocal8Bit(QByteArray(m_out).replace("\r\n", "\n"));
+    }
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
 
     // Each line about a frame, document or heartbeat, without its time and peer:

@@ -4,7 +4,6 @@
 
 #include <csignal>
 
-#ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -52,42 +51,3 @@ void SignalWatcher::readSignal() {
     if (::read(g_signalFds[1], &byte, 1) == 1)
         emit signalled(int(byte));
 }
-
-#else
-
-#include <QTimer>
-
-#include <atomic>
-
-namespace {
-
-// Without socket pairs: the handler sets a flag that a timer looks at.
-std::atomic<int> g_signal{0};
-constexpr int kPollMs = 100;
-
-void noteSignal(int number) {
-    g_signal.store(number);
-}
-
-} // namespace
-
-SignalWatcher::SignalWatcher(QObject *parent)
-    : QObject(parent) {
-    std::signal(SIGINT, noteSignal);
-    std::signal(SIGTERM, noteSignal);
-    auto *timer = new QTimer(this);
-    connect(timer, &QTimer::timeout, this, &SignalWatcher::readSignal);
-    timer->start(kPollMs);
-}
-
-SignalWatcher::~SignalWatcher() {
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-}
-
-void SignalWatcher::readSignal() {
-    if (const int number = g_signal.exchange(0))
-        emit signalled(number);
-}
-
-#endif

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+// Paths as the system spells them, one file per platform (systempaths_posix.cpp,
+// systempaths_win.cpp).
+
+// The path to open for one the system or the operator wrote with backslashes
+// ("c:\talvsys\development.txt", ".\ipnd3.x01"). On Windows it is the real
+// path, drive included; elsewhere the backslashes become folder separators
+// and a drive letter stays part of a relative name.
+QString fileSystemPath(const QString &systemPath);
+
+// A path a file dialog chose, as the operator reads it in a text box.
+QString shownPath(const QString &chosenPath);

@@ -1,0 +1,11 @@
+#include "systempaths.h"
+
+#include <QDir>
+
+QString fileSystemPath(const QString &systemPath) {
+    return QDir::fromNativeSeparators(systemPath);
+}
+
+QString shownPath(const QString &chosenPath) {
+    return QDir::toNativeSeparators(chosenPath);
+}

@@ -1,0 +1,6 @@
+#include "connectionroom.h"
+
+// Winsock sockets are kernel handles with no per-process cap to fit under.
+qint64 connectionRoom() {
+    return -1;
+}

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QtGlobal>
+
+// Makes closing the connection on this descriptor send a reset rather than an
+// orderly end (a linger time of zero). resetonclose_posix.cpp / _win.cpp.
+void setResetOnClose(qintptr descriptor);
