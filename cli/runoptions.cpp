@@ -3,15 +3,12 @@
 #include "textlinereader.h"
 
 #include <QCommandLineParser>
-#include <QFile>
 #include <QFileInfo>
 
 #include <array>
 #include <utility>
 
 namespace {
-
-constexpr quint16 kMaxPort = 65535;
 
 const std::array<std::pair<const char *, CannedSend>, 5> kSendWords = {{
     {"standard", CannedSend::Standard},
@@ -70,36 +67,6 @@ const char kDescription[] =
     "\n"
     "Capacity testing (rates, ramps, many carriers, latency percentiles) has a mode\n"
     "of its own: see talvgen-cli load --help.";
-
-template<typename Word, size_t N>
-std::optional<Word> lookUp(const std::array<std::pair<const char *, Word>, N> &words,
-                           const QString &text) {
-    for (const auto &[name, word] : words) {
-        if (text == QLatin1String(name))
-            return word;
-    }
-    return std::nullopt;
-}
-
-template<typename Word, size_t N>
-QString wordList(const std::array<std::pair<const char *, Word>, N> &words) {
-    QStringList names;
-    for (const auto &entry : words)
-        names << QString::fromLatin1(entry.first);
-    return names.join(QLatin1Char('|'));
-}
-
-std::optional<int> wholeNumber(const QString &text, int low, int high) {
-    for (const QChar c : text) {
-        if (!c.isDigit() || c.unicode() > 0x7f)
-            return std::nullopt;
-    }
-    bool ok = false;
-    const int value = text.toInt(&ok);
-    if (!ok || value < low || value > high)
-        return std::nullopt;
-    return value;
-}
 
 std::optional<double> seconds(const QString &text, double high) {
     bool ok = false;
@@ -389,23 +356,6 @@ QString helpText(const QCommandLineParser &parser) {
 
 } // namespace
 
-std::optional<Endpoint> parseEndpoint(const QString &text) {
-    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
-    if (colon <= 0)
-        return std::nullopt;
-    QString host = text.left(colon);
-    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
-        host = host.mid(1, host.size() - 2);
-    else if (host.contains(QLatin1Char(':')))
-        return std::nullopt;
-    if (host.isEmpty() || host.contains(QLatin1Char(' ')) || host.contains(QLatin1Char('\t')))
-        return std::nullopt;
-    const std::optional<int> port = wholeNumber(text.mid(colon + 1), 1, kMaxPort);
-    if (!port)
-        return std::nullopt;
-    return Endpoint{host, static_cast<quint16>(*port)};
-}
-
 QString versionText() {
     return QStringLiteral("talvgen-cli %1.%2.%3")
         .arg(TALVGEN_VERSION_MAJOR)
@@ -468,12 +418,9 @@ QString unreadableFile(const RunOptions &options) {
     for (const QString &name : {options.dataFile, options.xmlFile}) {
         if (name.isEmpty())
             continue;
-        const QString path = TextLineReader::toFileSystemPath(name);
-        if (QFileInfo(path).isDir())
-            return QStringLiteral("%1: is a folder, not a file").arg(name);
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return QStringLiteral("%1: %2").arg(name, file.errorString());
+        const QString problem = TextLineReader::whyUnreadable(name);
+        if (!problem.isEmpty())
+            return problem;
     }
     return {};
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "commandwords.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -17,13 +19,6 @@ enum class MoliShape { Point, Circular, CircularArc, Polygon, Ellipsoid, None };
 
 // How the cycle reads the IPND data file; the window itself always reads RawLog.
 enum class DataFileForm { RawLog, MultiPkt };
-
-struct Endpoint {
-    QString host;
-    quint16 port = 0;
-
-    bool operator==(const Endpoint &) const = default;
-};
 
 struct RunOptions {
     static constexpr double kDefaultWaitSeconds = 3.0;
@@ -72,7 +67,6 @@ struct ParsedRunOptions {
 ParsedRunOptions parseRunOptions(const QStringList &arguments);
 
 // "HOST:PORT"; an IPv6 address goes in brackets ("[::1]:7005").
-std::optional<Endpoint> parseEndpoint(const QString &text);
 
 // The --data-file or --xml file that cannot be read, with the reason; empty
 // when both can be read.

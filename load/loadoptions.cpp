@@ -53,34 +53,6 @@ const char kDescription[] =
     "and p99 within --p99-limit; 1 otherwise; 2 bad usage or a file that cannot be\n"
     "read or written.";
 
-template<typename Word, size_t N>
-std::optional<Word> lookUp(const std::array<std::pair<const char *, Word>, N> &words,
-                           const QString &text) {
-    for (const auto &[name, word] : words) {
-        if (text == QLatin1String(name))
-            return word;
-    }
-    return std::nullopt;
-}
-
-template<typename Word, size_t N>
-QString wordList(const std::array<std::pair<const char *, Word>, N> &words) {
-    QStringList names;
-    for (const auto &entry : words)
-        names << QString::fromLatin1(entry.first);
-    return names.join(QLatin1Char('|'));
-}
-
-std::optional<qint64> wholeNumber(const QString &text, qint64 low, qint64 high) {
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,12}$"));
-    if (!digits.match(text).hasMatch())
-        return std::nullopt;
-    const qint64 value = text.toLongLong();
-    if (value < low || value > high)
-        return std::nullopt;
-    return value;
-}
-
 std::optional<double> number(const QString &text, double low, double high) {
     static const QRegularExpression decimal(QStringLiteral("^[0-9]{1,9}(\\.[0-9]{1,6})?$"));
     if (!decimal.match(text).hasMatch())
@@ -93,23 +65,6 @@ std::optional<double> number(const QString &text, double low, double high) {
 
 constexpr double kMaxRate = 1'000'000.0;
 constexpr double kMaxSeconds = 30.0 * 24 * 3600;
-
-std::optional<LoadEndpoint> endpoint(const QString &text) {
-    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
-    if (colon <= 0)
-        return std::nullopt;
-    QString host = text.left(colon);
-    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
-        host = host.mid(1, host.size() - 2);
-    else if (host.contains(QLatin1Char(':')))
-        return std::nullopt;
-    if (host.isEmpty() || host.contains(QLatin1Char(' ')))
-        return std::nullopt;
-    const std::optional<qint64> port = wholeNumber(text.mid(colon + 1), 1, 65535);
-    if (!port)
-        return std::nullopt;
-    return LoadEndpoint{host, quint16(*port)};
-}
 
 class OptionReader {
 public:
@@ -145,7 +100,7 @@ private:
                 return problem;
             if (!isSet(name))
                 continue;
-            *target = endpoint(text);
+            *target = parseEndpoint(text);
             if (!*target)
                 return QStringLiteral("--%1 wants HOST:PORT, not \"%2\"")
                     .arg(QLatin1String(name), text);

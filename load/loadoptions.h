@@ -2,6 +2,7 @@
 
 #include "arrivalschedule.h"
 #include "cannedrecords.h"
+#include "commandwords.h"
 
 #include <QByteArray>
 #include <QList>
@@ -13,10 +14,7 @@
 // What `talvgen-cli load` is asked to do. Parsing checks every value;
 // nothing here touches a file or a socket.
 
-struct LoadEndpoint {
-    QString host;
-    quint16 port = 0;
-};
+using LoadEndpoint = Endpoint;
 
 struct LoadOptions {
     std::optional<LoadEndpoint> type4;

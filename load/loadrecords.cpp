@@ -6,20 +6,7 @@
 #include "type4frame.h"
 #include "xmllinestore.h"
 
-#include <QFile>
-#include <QFileInfo>
-
 namespace {
-
-QString unreadable(const QString &name) {
-    const QString path = TextLineReader::toFileSystemPath(name);
-    if (QFileInfo(path).isDir())
-        return QStringLiteral("%1: is a folder, not a file").arg(name);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("%1: %2").arg(name, file.errorString());
-    return {};
-}
 
 // Every sendable record of the file, framed, in file order.
 QList<QByteArray> fileFrames(const QString &name) {
@@ -54,7 +41,7 @@ bool LoadRecords::prepare(const LoadOptions &options, QString *error) {
     for (const QString &name : {options.dataFile, options.xmlFile}) {
         if (name.isEmpty())
             continue;
-        *error = unreadable(name);
+        *error = TextLineReader::whyUnreadable(name);
         if (!error->isEmpty())
             return false;
     }

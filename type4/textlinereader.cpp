@@ -15,6 +15,16 @@ QString TextLineReader::toFileSystemPath(const QString &operatorPath) {
     return path;
 }
 
+QString TextLineReader::whyUnreadable(const QString &operatorPath) {
+    const QString path = toFileSystemPath(operatorPath);
+    if (QFileInfo(path).isDir())
+        return QStringLiteral("%1: is a folder, not a file").arg(operatorPath);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("%1: %2").arg(operatorPath, file.errorString());
+    return {};
+}
+
 bool TextLineReader::open(const QString &operatorPath) {
     close();
     m_error.clear();

@@ -19,6 +19,9 @@ public:
     // Operator paths use a backslash as the folder separator (".\ipnd3.x01"), but only
     // where the name as written does not exist: a file may have one in its name.
     static QString toFileSystemPath(const QString &operatorPath);
+    // Why a file named as the operator wrote it cannot be read ("NAME: reason"), or
+    // an empty text when it can.
+    static QString whyUnreadable(const QString &operatorPath);
 
     bool open(const QString &operatorPath);
     void close();
