@@ -67,6 +67,7 @@ double LoadEngine::targetPerSecond() const {
 
 void LoadEngine::start() {
     m_running = true;
+    m_nextSecondUs = 1'000'000;
     m_clock.start();
     for (Pacer &pacer : m_pacers)
         advance(pacer);
@@ -98,21 +99,28 @@ void LoadEngine::launchDue() {
     if (!m_running)
         return;
     const qint64 now = nowUs();
-    qint64 next = -1;
+    while (m_nextSecondUs <= now) {
+        m_nextSecondUs += 1'000'000;
+        emit secondEnded();
+        if (!m_running)
+            return;
+    }
+    qint64 next = m_nextSecondUs;
     for (Pacer &pacer : m_pacers) {
         while (!pacer.done && pacer.nextUs <= now) {
             ++pacer.launched;
             pacer.traffic->launch(pacer.nextUs);
             advance(pacer);
         }
-        if (!pacer.done && (next < 0 || pacer.nextUs < next))
-            next = pacer.nextUs;
+        if (!pacer.done)
+            next = std::min(next, pacer.nextUs);
     }
-    if (next >= 0) {
-        // Rounded up: a timer never fires before the arrival is due.
-        const qint64 waitUs = next - nowUs();
-        m_arrivalTimer.start(int(std::max<qint64>(0, (waitUs + 999) / 1000)));
-    }
+    // Qt's event loop wakes only on whole milliseconds from the moment it
+    // goes to sleep: the timer wakes it before the arrival, and in the last
+    // millisecond it turns round without sleeping, so the arrival goes out
+    // when due and not up to a millisecond late.
+    const qint64 waitUs = next - nowUs();
+    m_arrivalTimer.start(int(std::max<qint64>(0, waitUs / 1000)));
     finishIfOver();
 }
 
