@@ -439,6 +439,9 @@ void sustained(const char *what, bool type5, quint16 port, const QStringList &li
 } // namespace
 
 int main(int argc, char *argv[]) {
+    // The event loop `talvgen-cli load` runs the engine on (see loadMain).
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     double memorySeconds = 600;
     double stepSeconds = 3;

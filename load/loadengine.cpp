@@ -115,12 +115,13 @@ void LoadEngine::launchDue() {
         if (!pacer.done)
             next = std::min(next, pacer.nextUs);
     }
-    // Qt's event loop wakes only on whole milliseconds from the moment it
-    // goes to sleep: the timer wakes it before the arrival, and in the last
-    // millisecond it turns round without sleeping, so the arrival goes out
-    // when due and not up to a millisecond late.
+    // Rounded up: a timer never fires before the arrival is due. Qt's loop
+    // sleeps in whole milliseconds, so an arrival goes out up to one late
+    // (counted in its latency); turning round without sleeping in the last
+    // millisecond would send it on time, but costs a core and, on a busy
+    // machine, longer stalls.
     const qint64 waitUs = next - nowUs();
-    m_arrivalTimer.start(int(std::max<qint64>(0, waitUs / 1000)));
+    m_arrivalTimer.start(int(std::max<qint64>(0, (waitUs + 999) / 1000)));
     finishIfOver();
 }
 
