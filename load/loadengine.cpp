@@ -67,6 +67,7 @@ double LoadEngine::targetPerSecond() const {
 
 void LoadEngine::start() {
     m_running = true;
+    m_nextSecondUs = 1'000'000;
     m_clock.start();
     for (Pacer &pacer : m_pacers)
         advance(pacer);
@@ -98,21 +99,29 @@ void LoadEngine::launchDue() {
     if (!m_running)
         return;
     const qint64 now = nowUs();
-    qint64 next = -1;
+    while (m_nextSecondUs <= now) {
+        m_nextSecondUs += 1'000'000;
+        emit secondEnded();
+        if (!m_running)
+            return;
+    }
+    qint64 next = m_nextSecondUs;
     for (Pacer &pacer : m_pacers) {
         while (!pacer.done && pacer.nextUs <= now) {
             ++pacer.launched;
             pacer.traffic->launch(pacer.nextUs);
             advance(pacer);
         }
-        if (!pacer.done && (next < 0 || pacer.nextUs < next))
-            next = pacer.nextUs;
+        if (!pacer.done)
+            next = std::min(next, pacer.nextUs);
     }
-    if (next >= 0) {
-        // Rounded up: a timer never fires before the arrival is due.
-        const qint64 waitUs = next - nowUs();
-        m_arrivalTimer.start(int(std::max<qint64>(0, (waitUs + 999) / 1000)));
-    }
+    // Rounded up: a timer never fires before the arrival is due. Qt's loop
+    // sleeps in whole milliseconds, so an arrival goes out up to one late
+    // (counted in its latency); turning round without sleeping in the last
+    // millisecond would send it on time, but costs a core and, on a busy
+    // machine, longer stalls.
+    const qint64 waitUs = next - nowUs();
+    m_arrivalTimer.start(int(std::max<qint64>(0, (waitUs + 999) / 1000)));
     finishIfOver();
 }
 

@@ -41,6 +41,8 @@ public:
     std::vector<LinkTally *> tallies();
 
 signals:
+    // Each whole second of the run, before the arrivals due at its end go out.
+    void secondEnded();
     void finished();
 
 private:
@@ -62,7 +64,8 @@ private:
     std::vector<std::unique_ptr<LoadTraffic>> m_traffic;
     std::vector<Pacer> m_pacers;
     QElapsedTimer m_clock;
-    QTimer m_arrivalTimer;
+    QTimer m_arrivalTimer; // wakes the loop for the next arrival or second
+    qint64 m_nextSecondUs = 0;
     QTimer m_sweepTimer;
     bool m_running = false;
 };

@@ -8,6 +8,9 @@
 
 namespace {
 
+// Frames built ahead at most (each a few hundred bytes).
+constexpr qsizetype kMostFramesKept = 4096;
+
 // Every sendable record of the file, framed, in file order.
 QList<QByteArray> fileFrames(const QString &name) {
     const auto ignore = [](const QString &) {
@@ -38,6 +41,12 @@ bool LoadRecords::prepare(const LoadOptions &options, QString *error) {
         m_cannedRecords << text;
     }
     m_termIds = options.termIds;
+    // Each record with each terminal ID framed once, unless that is a great many.
+    if (m_cannedRecords.size() * m_termIds.size() <= kMostFramesKept) {
+        for (const QByteArray &record : std::as_const(m_cannedRecords))
+            for (const QByteArray &termId : std::as_const(m_termIds))
+                m_cannedFrames << frameCannedRecord(termId, record, m_moliTicked);
+    }
     for (const QString &name : {options.dataFile, options.xmlFile}) {
         if (name.isEmpty())
             continue;
@@ -71,15 +80,17 @@ QByteArray LoadRecords::nextType4Frame() {
     m_fileTurn = !m_fileTurn;
     if (!useFile)
         return nextCannedFrame();
-    const QByteArray frame = m_fileFrames.at(m_nextFile);
+    const QByteArray &frame = m_fileFrames.at(m_nextFile);
     m_nextFile = (m_nextFile + 1) % m_fileFrames.size();
     return frame;
 }
 
 QByteArray LoadRecords::nextCannedFrame() {
-    const QByteArray &record = m_cannedRecords.at(m_nextCanned);
-    const QByteArray &termId = m_termIds.at(m_nextTermId);
+    const qsizetype canned = m_nextCanned;
+    const qsizetype termId = m_nextTermId;
     m_nextCanned = (m_nextCanned + 1) % m_cannedRecords.size();
     m_nextTermId = (m_nextTermId + 1) % m_termIds.size();
-    return frameCannedRecord(termId, record, m_moliTicked);
+    if (!m_cannedFrames.isEmpty())
+        return m_cannedFrames.at(canned * m_termIds.size() + termId);
+    return frameCannedRecord(m_termIds.at(termId), m_cannedRecords.at(canned), m_moliTicked);
 }

@@ -26,6 +26,7 @@ private:
     QList<QByteArray> m_cannedRecords; // with their MOLI record when ticked
     bool m_moliTicked = false;
     QList<QByteArray> m_termIds;
+    QList<QByteArray> m_cannedFrames; // record by terminal ID, when built ahead
     QList<QByteArray> m_fileFrames;
     QByteArray m_document;
     qsizetype m_nextCanned = 0;

@@ -19,8 +19,6 @@
 
 namespace {
 
-constexpr int kStatusIntervalMs = 1000;
-
 void write(QIODevice &device, const QString &text) {
     device.write(text.toLocal8Bit());
     if (auto *file = qobject_cast<QFile *>(&device))
@@ -94,9 +92,7 @@ int runLoad(const QStringList &arguments, QIODevice &out, QIODevice &err, bool t
     LoadEngine engine(options, records, type4, type5);
     QEventLoop loop;
     bool interrupted = false;
-    QTimer status;
-    status.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&status, &QTimer::timeout, [&] {
+    QObject::connect(&engine, &LoadEngine::secondEnded, [&] {
         const double elapsed = engine.elapsedSeconds();
         const double target = engine.targetPerSecond();
         const QString line = statusLine(elapsed, target, engine.tallies());
@@ -113,11 +109,9 @@ int runLoad(const QStringList &arguments, QIODevice &out, QIODevice &err, bool t
         engine.stop();
     });
     QObject::connect(&engine, &LoadEngine::finished, &loop, &QEventLoop::quit);
-    status.start(kStatusIntervalMs);
     engine.start();
     if (engine.isRunning())
         loop.exec();
-    status.stop();
 
     const double elapsed = engine.elapsedSeconds();
     if (terminal)
@@ -132,6 +126,11 @@ int runLoad(const QStringList &arguments, QIODevice &out, QIODevice &err, bool t
 }
 
 int loadMain(int argc, char *argv[]) {
+    // Qt's GLib event loop wakes itself (a write and a read) each time a socket
+    // notifier is switched on or off: ten system calls more per Type 4
+    // connection than Qt's own loop, which the load engine therefore asks for.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QFile out;
     QFile err;

@@ -53,58 +53,85 @@ QTcpSocket *LoadTraffic::openSocket() {
 
 // ---------------------------------------------------------------- Type 4
 
+// The slot of an ended exchange, its socket ready to connect again, or a new one.
+size_t Type4Traffic::idleExchange() {
+    size_t index = m_exchanges.size();
+    if (m_idle.empty()) {
+        m_exchanges.emplace_back();
+    } else {
+        index = m_idle.back();
+        m_idle.pop_back();
+        QTcpSocket *&socket = m_exchanges[index].socket;
+        if (socket->state() == QAbstractSocket::UnconnectedState)
+            return index;
+        // Still closing: left to finish on its own.
+        discard(socket, true);
+        socket = nullptr;
+    }
+    auto *socket = new QTcpSocket(this);
+    // Without this every connection asks the proxy settings again, which
+    // costs more than the exchange itself on 127.0.0.1.
+    socket->setProxy(QNetworkProxy::NoProxy);
+    connect(socket, &QTcpSocket::connected, this, [this, index] { onConnected(index); });
+    connect(socket, &QTcpSocket::readyRead, this, [this, index] { onReadyRead(index); });
+    connect(socket, &QTcpSocket::errorOccurred, this, [this, index] { onError(index); });
+    m_exchanges[index].socket = socket;
+    return index;
+}
+
 void Type4Traffic::launch(qint64 dueUs) {
     ++m_tally.due;
-    if (qsizetype(m_live.size()) >= m_settings.maxInFlight) {
+    if (m_live >= m_settings.maxInFlight) {
         ++m_tally.shortfall;
         ++m_tally.failedLastSecond;
         return;
     }
-    const quint64 id = m_nextId++;
-    Exchange &exchange = m_live[id];
+    const size_t index = idleExchange();
+    Exchange &exchange = m_exchanges[index];
+    exchange.live = true;
+    exchange.id = m_nextId++;
     exchange.dueUs = dueUs;
     exchange.frame = m_records.nextType4Frame();
-    exchange.connectStartUs = now();
-    exchange.socket = openSocket();
-    QTcpSocket *socket = exchange.socket;
-    connect(socket, &QTcpSocket::connected, this, [this, id] { onConnected(id); });
-    connect(socket, &QTcpSocket::readyRead, this, [this, id] { onReadyRead(id); });
-    connect(socket, &QTcpSocket::errorOccurred, this, [this, id] { onError(id); });
+    exchange.answer.clear();
+    m_launchOrder.emplace_back(exchange.id, index);
+    ++m_live;
     m_tally.countSent();
-    m_tally.inFlight = qint64(m_live.size());
+    m_tally.inFlight = m_live;
+    exchange.connectStartUs = now();
+    exchange.socket->connectToHost(m_settings.address, m_settings.port,
+                                   QIODevice::ReadWrite | QIODevice::Unbuffered);
 }
 
-void Type4Traffic::onConnected(quint64 id) {
-    const auto it = m_live.find(id);
-    if (it == m_live.end())
+void Type4Traffic::onConnected(size_t index) {
+    Exchange &exchange = m_exchanges[index];
+    if (!exchange.live)
         return;
-    m_tally.connect.record(now() - it->second.connectStartUs);
-    it->second.socket->write(it->second.frame);
-    it->second.frame.clear();
+    m_tally.connect.record(now() - exchange.connectStartUs);
+    exchange.socket->write(exchange.frame);
+    exchange.frame.clear();
 }
 
-void Type4Traffic::onReadyRead(quint64 id) {
-    auto it = m_live.find(id);
-    if (it == m_live.end())
+void Type4Traffic::onReadyRead(size_t index) {
+    Exchange &exchange = m_exchanges[index];
+    if (!exchange.live)
         return;
-    if (takePeerReset(it->second.socket->socketDescriptor())) {
+    if (takePeerReset(exchange.socket->socketDescriptor())) {
         const Fault reset = Fault::Reset;
-        finish(id, &reset);
+        finish(index, &reset);
         return;
     }
-    const QByteArray data = it->second.socket->readAll();
+    const QByteArray data = exchange.socket->readAll();
     // Reading the end of the stream reports it, which may have ended the exchange.
-    it = m_live.find(id);
-    if (it == m_live.end() || data.isEmpty())
+    if (!exchange.live || data.isEmpty())
         return;
-    it->second.answer += data;
-    switch (judge(it->second.answer)) {
+    exchange.answer += data;
+    switch (judge(exchange.answer)) {
     case AnswerState::Complete:
-        finish(id, nullptr);
+        finish(index, nullptr);
         break;
     case AnswerState::Wrong: {
         const Fault malformed = Fault::Malformed;
-        finish(id, &malformed);
+        finish(index, &malformed);
         break;
     }
     case AnswerState::Partial:
@@ -112,37 +139,59 @@ void Type4Traffic::onReadyRead(quint64 id) {
     }
 }
 
-void Type4Traffic::onError(quint64 id) {
-    const auto it = m_live.find(id);
-    if (it == m_live.end())
+void Type4Traffic::onError(size_t index) {
+    Exchange &exchange = m_exchanges[index];
+    if (!exchange.live)
         return;
-    const Fault fault = faultOf(it->second.socket->error());
-    finish(id, &fault);
+    const Fault fault = faultOf(exchange.socket->error());
+    finish(index, &fault);
 }
 
-void Type4Traffic::finish(quint64 id, const Fault *fault) {
-    const auto it = m_live.find(id);
+void Type4Traffic::finish(size_t index, const Fault *fault) {
+    Exchange &exchange = m_exchanges[index];
     if (fault)
         m_tally.countFault(*fault);
     else
-        m_tally.countAnswer(now() - it->second.dueUs);
+        m_tally.countAnswer(now() - exchange.dueUs);
+    exchange.live = false;
+    exchange.frame.clear();
+    --m_live;
+    m_tally.inFlight = m_live;
     // Closing after the answer, as link 1 does.
-    discard(it->second.socket, !fault);
-    m_live.erase(it);
-    m_tally.inFlight = qint64(m_live.size());
+    if (fault)
+        exchange.socket->abort();
+    else
+        exchange.socket->disconnectFromHost();
+    m_idle.push_back(index);
 }
 
 void Type4Traffic::sweep() {
     const qint64 cutoff = now() - m_settings.timeoutUs;
     const Fault unanswered = Fault::Unanswered;
-    while (!m_live.empty() && m_live.begin()->second.dueUs <= cutoff)
-        finish(m_live.begin()->first, &unanswered);
+    while (!m_launchOrder.empty()) {
+        const auto [id, index] = m_launchOrder.front();
+        const Exchange &exchange = m_exchanges[index];
+        const bool ended = !exchange.live || exchange.id != id;
+        if (!ended && exchange.dueUs > cutoff)
+            break;
+        m_launchOrder.pop_front();
+        if (!ended)
+            finish(index, &unanswered);
+    }
 }
 
 void Type4Traffic::abandon() {
-    for (auto &[id, exchange] : m_live)
-        discard(exchange.socket, false);
-    m_live.clear();
+    for (Exchange &exchange : m_exchanges) {
+        if (exchange.live) {
+            exchange.live = false;
+            exchange.socket->abort();
+        }
+    }
+    m_idle.clear();
+    for (size_t i = 0; i < m_exchanges.size(); ++i)
+        m_idle.push_back(i);
+    m_launchOrder.clear();
+    m_live = 0;
     m_tally.inFlight = 0;
 }
 

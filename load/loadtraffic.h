@@ -8,7 +8,6 @@
 
 #include <deque>
 #include <functional>
-#include <map>
 #include <vector>
 
 class LoadRecords;
@@ -54,7 +53,9 @@ protected:
 };
 
 // Type 4: a connection per frame, closed once the answer is in, as link 1
-// does it.
+// does it. Socket objects are kept for the next exchange once theirs has
+// ended: a connection then costs no object, no signal connections and no
+// deferred delete.
 class Type4Traffic : public LoadTraffic {
 public:
     using LoadTraffic::LoadTraffic;
@@ -67,19 +68,27 @@ public:
 private:
     struct Exchange {
         QTcpSocket *socket = nullptr;
+        bool live = false;
+        quint64 id = 0; // launch number
         qint64 dueUs = 0;
         qint64 connectStartUs = 0;
         QByteArray frame;
         QByteArray answer;
     };
 
-    void onConnected(quint64 id);
-    void onReadyRead(quint64 id);
-    void onError(quint64 id);
+    size_t idleExchange();
+    void onConnected(size_t index);
+    void onReadyRead(size_t index);
+    void onError(size_t index);
     // Ends the exchange: answered when fault is null.
-    void finish(quint64 id, const Fault *fault);
+    void finish(size_t index, const Fault *fault);
 
-    std::map<quint64, Exchange> m_live; // by launch order, so the oldest is first
+    std::vector<Exchange> m_exchanges;
+    std::vector<size_t> m_idle;
+    // Live exchanges in launch order, for the time-outs; ended ones are
+    // skipped when they come to the front.
+    std::deque<std::pair<quint64, size_t>> m_launchOrder;
+    qint64 m_live = 0;
     quint64 m_nextId = 0;
 };
 

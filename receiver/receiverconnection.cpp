@@ -150,20 +150,23 @@ void ReceiverConnection::queueReply() {
         sendReply();
         return;
     }
-    m_replyDueMs.append(m_context.nowMs() + delayMs);
+    // Due times to the nanosecond: a whole-millisecond clock would send a
+    // reply up to a millisecond early or late.
+    m_replyDueNs.append(m_context.nowNs() + qint64(delayMs) * 1'000'000);
     if (!m_replyTimer.isActive())
         m_replyTimer.start(delayMs);
 }
 
 // Replies go out in the order their frames came, each once its delay is up.
 void ReceiverConnection::replyTimerTick() {
-    const qint64 now = m_context.nowMs();
-    while (!m_replyDueMs.isEmpty() && m_replyDueMs.constFirst() <= now && !m_ended) {
-        m_replyDueMs.removeFirst();
+    const qint64 now = m_context.nowNs();
+    while (!m_replyDueNs.isEmpty() && m_replyDueNs.constFirst() <= now && !m_ended) {
+        m_replyDueNs.removeFirst();
         sendReply();
     }
-    if (!m_replyDueMs.isEmpty() && !m_ended)
-        m_replyTimer.start(int(m_replyDueMs.constFirst() - now));
+    // Rounded up: never before the reply is due.
+    if (!m_replyDueNs.isEmpty() && !m_ended)
+        m_replyTimer.start(int((m_replyDueNs.constFirst() - now + 999'999) / 1'000'000));
 }
 
 void ReceiverConnection::sendReply() {
@@ -178,11 +181,11 @@ void ReceiverConnection::sendReply() {
 }
 
 void ReceiverConnection::dropQueuedReplies() {
-    if (m_replyDueMs.isEmpty())
+    if (m_replyDueNs.isEmpty())
         return;
-    const qsizetype dropped = m_replyDueMs.size();
+    const qsizetype dropped = m_replyDueNs.size();
     m_context.stats.repliesDropped += dropped;
-    m_replyDueMs.clear();
+    m_replyDueNs.clear();
     m_replyTimer.stop();
     const QString what =
         dropped == 1 ? QStringLiteral("reply") : QStringLiteral("%1 replies").arg(dropped);

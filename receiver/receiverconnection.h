@@ -68,7 +68,7 @@ private:
     bool m_ended = false;
 
     QTimer m_replyTimer;
-    QList<qint64> m_replyDueMs;
+    QList<qint64> m_replyDueNs; // on the monotonic clock
 
     QTimer m_heartbeatTimer;
     QTimer m_answerTimer;

@@ -23,4 +23,5 @@ struct ReceiverContext {
     QElapsedTimer monotonic; // started with the receiver
 
     qint64 nowMs() const { return monotonic.elapsed(); }
+    qint64 nowNs() const { return monotonic.nsecsElapsed(); }
 };

@@ -302,6 +302,11 @@ void TestLoad::framesOnTheWire_data() {
         << args("--record standard --record min --term-ids 100-102 --moli point")
         << args("term_100_len_0412_type_4_fields_52+46 term_101_len_0219_type_4_fields_52+46 "
                 "term_102_len_0412_type_4_fields_52+46 term_100_len_0219_type_4_fields_52+46");
+    // Too many pairs of record and terminal ID to frame ahead: framed as they go.
+    QTest::newRow("canned in turn, thousands of terminal IDs")
+        << args("--record all --term-ids 000-999")
+        << args("term_000_len_0307_type_3_fields_52 term_001_len_0159_type_3_fields_52 "
+                "term_002_len_0688_type_3_fields_52 term_003_len_0114_type_3_fields_52");
     QTest::newRow("canned and data file in turn, each file frame its body's terminal ID")
         << QStringList{QStringLiteral("--data-file"),
                        QStringLiteral(TALVGEN_SOURCE_DIR "/samples/ipnd3.x01"),
