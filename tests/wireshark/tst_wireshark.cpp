@@ -40,9 +40,7 @@ constexpr int kFirstClientPort = 40000;
 
 using Script = QList<PcapSegment>;
 
-QString dissector() {
-    return QStringLiteral(TALVGEN_SOURCE_DIR "/wireshark/talv.lua");
-}
+const QString kDissector = QStringLiteral(TALVGEN_SOURCE_DIR "/wireshark/talv.lua");
 
 PcapSegment client(const QByteArray &bytes) {
     return {true, bytes};
@@ -63,10 +61,6 @@ QByteArray framed(const QByteArray &lengthField, const QByteArray &body) {
     return kTermId + lengthField + body;
 }
 
-QByteArray standardBody() {
-    return '3' + cannedIpndRecord(CannedRecord::Standard);
-}
-
 QByteArray dataFileFrame() {
     QFile file(QStringLiteral(TALVGEN_SOURCE_DIR "/samples/ipnd3.x01"));
     if (!file.open(QIODevice::ReadOnly))
@@ -75,13 +69,8 @@ QByteArray dataFileFrame() {
     return frameFileRecord(line.split('\t').value(3));
 }
 
-QByteArray document() {
-    return cannedAmlDocument();
-}
-
 QByteArray documentWith(const char *from, const char *to) {
-    QByteArray text = document();
-    return text.replace(from, to);
+    return cannedAmlDocument().replace(from, to);
 }
 
 QList<QByteArray> cut(const QByteArray &bytes, int parts) {
@@ -197,7 +186,7 @@ bool runTshark(const QByteArray &capture, const QStringList &prefs, QList<Dissec
         QStringList{QStringLiteral("tcp.stream")} + kFields + recordFieldNames();
     QStringList arguments = QStringLiteral("-2 -T fields -E occurrence=a").split(u' ');
     arguments << QStringLiteral("-r") << file.fileName() << QStringLiteral("-X")
-              << QStringLiteral("lua_script:") + dissector() << QStringLiteral("-E")
+              << QStringLiteral("lua_script:") + kDissector << QStringLiteral("-E")
               << QStringLiteral("aggregator=") + QLatin1Char(kAggregator);
     for (const QString &pref : prefs)
         arguments << QStringLiteral("-o") << pref;
@@ -210,11 +199,10 @@ bool runTshark(const QByteArray &capture, const QStringList &prefs, QList<Dissec
     QProcess tshark;
     tshark.setProcessEnvironment(environment);
     tshark.start(QStringLiteral("tshark"), arguments);
-    if (!tshark.waitForFinished(kWaitMs) || tshark.exitCode() != 0) {
-        error = QString::fromLocal8Bit(tshark.readAllStandardError());
-        return false;
-    }
+    const bool finished = tshark.waitForFinished(kWaitMs) && tshark.exitCode() == 0;
     error = QString::fromLocal8Bit(tshark.readAllStandardError());
+    if (!finished)
+        return false;
     for (const QByteArray &line : tshark.readAllStandardOutput().split('\n')) {
         const QList<QByteArray> columns = line.split('\t');
         const int stream = columns.constFirst().toInt();
@@ -334,7 +322,7 @@ QList<Row> rows() {
                        client(canned(CannedRecord::Max, kMoliFull)), receiver(kAck)},
                 kOtherPort};
 
-    const QByteArray body = standardBody();
+    const QByteArray body = '3' + cannedIpndRecord(CannedRecord::Standard);
     const auto refused = [&rows](const char *name, const QByteArray &frame) {
         rows << Row{name, {client(frame)}, kType4Port};
     };
@@ -358,21 +346,22 @@ QList<Row> rows() {
         frameCannedRecord(
             kTermId, cannedIpndRecord(CannedRecord::Standard) + point.replace("|O|", "|Q|"), true));
 
+    const QByteArray document = cannedAmlDocument();
     const QByteArray answer = heartbeatAnswerBytes();
     const QByteArray heartbeat = heartbeatBytes();
     rows << Row{"a document, a heartbeat and its answer",
-                Script{client(document()), receiver(kAck), receiver(heartbeat), client(answer)},
+                Script{client(document), receiver(kAck), receiver(heartbeat), client(answer)},
                 kType5Port};
     rows << Row{"a document over three segments",
-                inPieces(cut(document(), 3)) + Script{receiver(kAck + heartbeat)}, kType5Port};
+                inPieces(cut(document, 3)) + Script{receiver(kAck + heartbeat)}, kType5Port};
     rows << Row{"two documents in one segment",
-                Script{client(document() + document()), receiver(kAck + kAck)}, kType5Port};
-    const QList<QByteArray> halves = cut(document(), 2);
+                Script{client(document + document), receiver(kAck + kAck)}, kType5Port};
+    const QList<QByteArray> halves = cut(document, 2);
     rows << Row{"heartbeat answers between and inside documents",
-                Script{receiver(heartbeat), client(answer + document() + answer + halves.at(0)),
+                Script{receiver(heartbeat), client(answer + document + answer + halves.at(0)),
                        receiver(heartbeat + kAck), client(answer + halves.at(1))},
                 kType5Port};
-    rows << Row{"a document on a port of no preference", Script{client(document()), receiver(kAck)},
+    rows << Row{"a document on a port of no preference", Script{client(document), receiver(kAck)},
                 kOtherPort};
     const auto refusedDocument = [&rows](const char *name, const QByteArray &text) {
         rows << Row{name, {client(text)}, kType5Port};
@@ -387,7 +376,7 @@ QList<Row> rows() {
     refusedDocument("markup in a value",
                     documentWith("<Locality>MELLIS", "<Locality><b>MELLIS</b>"));
     refusedDocument("text outside any element", documentWith("<ESAP_Data>", "<ESAP_Data>stray"));
-    refusedDocument("a document the connection cut short", document().chopped(20));
+    refusedDocument("a document the connection cut short", document.chopped(20));
     return rows;
 }
 
@@ -426,7 +415,7 @@ private slots:
     // The layouts in the checked-in dissector are the C++ ones, as
     // talvrecv --wireshark-fields prints them.
     void layoutsMatchTheCode() {
-        QFile file(dissector());
+        QFile file(kDissector);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray text = file.readAll();
         const qsizetype begin = text.indexOf(kWiresharkLayoutsBegin);
