@@ -43,9 +43,7 @@ LoadEngine::LoadEngine(const LoadOptions &options, LoadRecords &records, const Q
             settings(type5, options.type5->port), records, *m_tallies.back(), options.carriers));
         m_pacers.push_back({ArrivalSchedule(plan), m_traffic.back().get()});
     }
-    m_arrivalTimer.setSingleShot(true);
-    m_arrivalTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_arrivalTimer, &QTimer::timeout, this, &LoadEngine::launchDue);
+    connect(&m_arrivalTimer, &PreciseTimer::timeout, this, &LoadEngine::launchDue);
     m_sweepTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_sweepTimer, &QTimer::timeout, this, &LoadEngine::sweep);
 }
@@ -115,13 +113,7 @@ void LoadEngine::launchDue() {
         if (!pacer.done)
             next = std::min(next, pacer.nextUs);
     }
-    // Rounded up: a timer never fires before the arrival is due. Qt's loop
-    // sleeps in whole milliseconds, so an arrival goes out up to one late
-    // (counted in its latency); turning round without sleeping in the last
-    // millisecond would send it on time, but costs a core and, on a busy
-    // machine, longer stalls.
-    const qint64 waitUs = next - nowUs();
-    m_arrivalTimer.start(int(std::max<qint64>(0, (waitUs + 999) / 1000)));
+    m_arrivalTimer.start((next - nowUs()) * 1000);
     finishIfOver();
 }
 

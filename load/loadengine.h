@@ -3,6 +3,7 @@
 #include "arrivalschedule.h"
 #include "linktally.h"
 #include "loadoptions.h"
+#include "precisetimer.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -64,7 +65,7 @@ private:
     std::vector<std::unique_ptr<LoadTraffic>> m_traffic;
     std::vector<Pacer> m_pacers;
     QElapsedTimer m_clock;
-    QTimer m_arrivalTimer; // wakes the loop for the next arrival or second
+    PreciseTimer m_arrivalTimer; // wakes the loop for the next arrival or second
     qint64 m_nextSecondUs = 0;
     QTimer m_sweepTimer;
     bool m_running = false;

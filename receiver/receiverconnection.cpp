@@ -39,10 +39,7 @@ ReceiverConnection::ReceiverConnection(QTcpSocket *socket, StreamKind portKind,
     , m_lastActivityMs(context.nowMs()) {
     m_socket->setParent(this);
     m_socket->setReadBufferSize(kSocketReadBufferBytes);
-    m_replyTimer.setSingleShot(true);
-    m_replyTimer.setTimerType(Qt::PreciseTimer);
     m_answerTimer.setSingleShot(true);
-    connect(&m_replyTimer, &QTimer::timeout, this, &ReceiverConnection::replyTimerTick);
     connect(&m_heartbeatTimer, &QTimer::timeout, this, &ReceiverConnection::heartbeatTick);
     connect(&m_answerTimer, &QTimer::timeout, this, &ReceiverConnection::heartbeatAnswerTimeout);
     connect(m_socket, &QTcpSocket::readyRead, this, &ReceiverConnection::onReadyRead);
@@ -67,7 +64,7 @@ void ReceiverConnection::abandon() {
     m_ended = true;
     m_heartbeatTimer.stop();
     m_answerTimer.stop();
-    m_replyTimer.stop();
+    stopReplyTimer();
     m_socket->disconnect(this);
     m_socket->abort();
 }
@@ -153,8 +150,13 @@ void ReceiverConnection::queueReply() {
     // Due times to the nanosecond: a whole-millisecond clock would send a
     // reply up to a millisecond early or late.
     m_replyDueNs.append(m_context.nowNs() + qint64(delayMs) * 1'000'000);
-    if (!m_replyTimer.isActive())
-        m_replyTimer.start(delayMs);
+    if (!m_replyTimer) {
+        m_replyTimer = std::make_unique<PreciseTimer>();
+        connect(m_replyTimer.get(), &PreciseTimer::timeout, this,
+                &ReceiverConnection::replyTimerTick);
+    }
+    if (!m_replyTimer->isActive())
+        m_replyTimer->start(qint64(delayMs) * 1'000'000);
 }
 
 // Replies go out in the order their frames came, each once its delay is up.
@@ -164,9 +166,8 @@ void ReceiverConnection::replyTimerTick() {
         m_replyDueNs.removeFirst();
         sendReply();
     }
-    // Rounded up: never before the reply is due.
     if (!m_replyDueNs.isEmpty() && !m_ended)
-        m_replyTimer.start(int((m_replyDueNs.constFirst() - now + 999'999) / 1'000'000));
+        m_replyTimer->start(m_replyDueNs.constFirst() - now);
 }
 
 void ReceiverConnection::sendReply() {
@@ -186,7 +187,7 @@ void ReceiverConnection::dropQueuedReplies() {
     const qsizetype dropped = m_replyDueNs.size();
     m_context.stats.repliesDropped += dropped;
     m_replyDueNs.clear();
-    m_replyTimer.stop();
+    stopReplyTimer();
     const QString what =
         dropped == 1 ? QStringLiteral("reply") : QStringLiteral("%1 replies").arg(dropped);
     report(QStringLiteral("%1 not sent, the connection closed before the delay ended").arg(what));
@@ -269,12 +270,17 @@ void ReceiverConnection::record(const QString &event, const QString &detail, boo
                               ok ? QStringLiteral("OK") : QStringLiteral("INVALID"), reason});
 }
 
+void ReceiverConnection::stopReplyTimer() {
+    if (m_replyTimer)
+        m_replyTimer->stop();
+}
+
 void ReceiverConnection::end() {
     if (m_ended)
         return;
     m_ended = true;
     m_heartbeatTimer.stop();
     m_answerTimer.stop();
-    m_replyTimer.stop();
+    stopReplyTimer();
     emit ended(this);
 }

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "connectionstream.h"
+#include "precisetimer.h"
 
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QTimer>
+
+#include <memory>
 
 class QTcpSocket;
 struct ReceiverContext;
@@ -56,6 +59,7 @@ private:
     QString side() const;
     QString peer() const;
     void end();
+    void stopReplyTimer();
 
     QTcpSocket *m_socket = nullptr;
     StreamKind m_portKind = StreamKind::Type4;
@@ -67,8 +71,8 @@ private:
     qint64 m_lastActivityMs = 0;
     bool m_ended = false;
 
-    QTimer m_replyTimer;
-    QList<qint64> m_replyDueNs; // on the monotonic clock
+    std::unique_ptr<PreciseTimer> m_replyTimer; // made for the first delayed reply
+    QList<qint64> m_replyDueNs;                 // on the monotonic clock
 
     QTimer m_heartbeatTimer;
     QTimer m_answerTimer;

@@ -1,7 +1,9 @@
 #include "linktestsupport.h"
+#include "precisetimer.h"
 #include "responsestats.h"
 #include "visibletext.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 
 #include <algorithm>
@@ -298,6 +300,48 @@ private slots:
         t.pending() = QByteArrayLiteral("next");
         t.poll();
         QTRY_COMPARE(peer.received(), kPacket + kHeartbeatAnswer + "next");
+    }
+
+    // Each start replaces the wait before it; it fires once, never early, and
+    // a wait of zero or less fires at once rather than never.
+    void preciseTimer_data() {
+        QTest::addColumn<QList<qint64>>("waitsMs");
+        QTest::addColumn<bool>("stopped");
+        QTest::addColumn<int>("fires");
+        QTest::newRow("3 ms") << QList<qint64>{3} << false << 1;
+        QTest::newRow("zero") << QList<qint64>{0} << false << 1;
+        QTest::newRow("past due") << QList<qint64>{-5} << false << 1;
+        QTest::newRow("restarted longer") << QList<qint64>{1, 30} << false << 1;
+        QTest::newRow("stopped") << QList<qint64>{2} << true << 0;
+    }
+
+    void preciseTimer() {
+        QFETCH(QList<qint64>, waitsMs);
+        QFETCH(bool, stopped);
+        QFETCH(int, fires);
+        PreciseTimer timer;
+#ifdef Q_OS_LINUX
+        QVERIFY(timer.isFine());
+#endif
+        QElapsedTimer clock;
+        qint64 firedAtNs = -1;
+        int fired = 0;
+        connect(&timer, &PreciseTimer::timeout, this, [&] {
+            ++fired;
+            firedAtNs = clock.nsecsElapsed();
+        });
+        clock.start();
+        for (const qint64 ms : waitsMs)
+            timer.start(ms * 1'000'000);
+        if (stopped)
+            timer.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(fired, fires, 2000);
+        QTest::qWait(50);
+        QCOMPARE(fired, fires);
+        QVERIFY(!timer.isActive());
+        if (fires)
+            QVERIFY2(firedAtNs >= waitsMs.last() * 1'000'000,
+                     qPrintable(QString::number(firedAtNs)));
     }
 
     // Percentiles within 1% of the exact nearest rank; count, min, max exact.
