@@ -194,7 +194,7 @@ void SocketControl::outgoingFinished() {
     adopt(socket);
     m_connectedNs = monotonicNs();
     rememberEndpoints();
-    keepResetProbe();
+    m_resetProbe.keep(socket->socketDescriptor());
     post([this] {
         m_state = SocketState::Connected;
         emit connectEvent();
@@ -248,12 +248,12 @@ void SocketControl::peerEnded(bool qtReportedError) {
         !qtReportedError || m_socket->error() == QAbstractSocket::RemoteHostClosedError;
     m_endQueued = true;
     if (!peerGone) {
-        dropResetProbe();
+        m_resetProbe.drop();
         fail(failureOf(*m_socket));
         return;
     }
-    const bool reset = probeSaysReset();
-    dropResetProbe();
+    const bool reset = m_resetProbe.saysReset();
+    m_resetProbe.drop();
     if (reset) {
         fail({kErrorConnectionReset, QStringLiteral("Connection reset by peer")});
         return;
@@ -345,7 +345,7 @@ bool SocketControl::Accept(qint32 requestId) {
     m_state = SocketState::Connected;
     m_connectedNs = monotonicNs();
     rememberEndpoints();
-    keepResetProbe();
+    m_resetProbe.keep(socket->socketDescriptor());
     if (socket->state() != QAbstractSocket::ConnectedState)
         peerEnded(false);
     return true;
@@ -358,7 +358,7 @@ void SocketControl::Close() {
     m_lookupId = -1; // a lookup still running is ignored when it ends
     m_server.close();
     dropOutgoing();
-    dropResetProbe();
+    m_resetProbe.drop();
     if (m_socket)
         release(m_socket);
     m_socket = nullptr;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "resetprobe.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QHostAddress>
@@ -128,9 +130,6 @@ private:
     void peerEnded(bool qtReportedError);
     void fail(const Failure &failure);
     void rememberEndpoints();
-    void keepResetProbe();
-    bool probeSaysReset();
-    void dropResetProbe();
     static Failure failureOf(const QTcpSocket &socket);
     // Opens the listener even while a connection on that port is winding down.
     static bool listenOn(QTcpServer &server, const QHostAddress &address, quint16 port);
@@ -151,8 +150,8 @@ private:
     QTimer m_connectTimer;
     QHash<qint32, QTcpSocket *> m_requests;
     int m_lookupId = -1;
-    qintptr m_resetProbe = -1; // duplicate descriptor that outlives Qt's own close
-    quint64 m_generation = 0;  // bumped by Close: queued events of older connections are dropped
+    ResetProbe m_resetProbe;
+    quint64 m_generation = 0; // bumped by Close: queued events of older connections are dropped
     bool m_arrivalQueued = false;
     bool m_endQueued = false;
 

@@ -1,7 +1,7 @@
 #include "loadtraffic.h"
 
 #include "loadrecords.h"
-#include "peerreset.h"
+#include "resetprobe.h"
 
 #include <QNetworkProxy>
 #include <QTcpSocket>
@@ -115,7 +115,7 @@ void Type4Traffic::onReadyRead(size_t index) {
     Exchange &exchange = m_exchanges[index];
     if (!exchange.live)
         return;
-    if (takePeerReset(exchange.socket->socketDescriptor())) {
+    if (takePendingReset(exchange.socket->socketDescriptor())) {
         const Fault reset = Fault::Reset;
         finish(index, &reset);
         return;
@@ -256,7 +256,7 @@ void Type5Traffic::onReadyRead(size_t index) {
     Carrier &carrier = m_carriers[index];
     if (!carrier.socket)
         return;
-    if (takePeerReset(carrier.socket->socketDescriptor())) {
+    if (takePendingReset(carrier.socket->socketDescriptor())) {
         drop(index, Fault::Reset);
         return;
     }

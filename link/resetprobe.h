@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QtGlobal>
+
+// Qt reports a connection the peer reset and one it closed in order with the
+// same error. These tell them apart, in the system's own terms.
+
+// For an unbuffered socket, before reading it: true when the peer reset the
+// connection (the socket's pending error is taken).
+bool takePendingReset(qintptr socketDescriptor);
+
+// For a buffered socket, whose own reads take the error first: a second
+// handle on the socket that outlives Qt's close, asked once Qt has ended it.
+class ResetProbe {
+public:
+    ResetProbe() = default;
+    ResetProbe(const ResetProbe &) = delete;
+    ResetProbe &operator=(const ResetProbe &) = delete;
+    ~ResetProbe() { drop(); }
+
+    void keep(qintptr socketDescriptor); // a probe kept before is dropped
+    bool saysReset() const;
+    void drop();
+
+private:
+    qintptr m_handle = -1;
+};

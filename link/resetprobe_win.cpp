@@ -1,0 +1,53 @@
+// Winsock before anything that brings in windows.h.
+#include <winsock2.h>
+
+#include "resetprobe.h"
+
+bool takePendingReset(qintptr socketDescriptor) {
+    if (socketDescriptor < 0)
+        return false;
+    int error = 0;
+    int size = sizeof error;
+    if (::getsockopt(SOCKET(socketDescriptor), SOL_SOCKET, SO_ERROR,
+                     reinterpret_cast<char *>(&error), &size) != 0)
+        return false;
+    return error == WSAECONNRESET;
+}
+
+// A second handle on the same socket: Qt's closesocket leaves the connection to it.
+void ResetProbe::keep(qintptr socketDescriptor) {
+    drop();
+    if (socketDescriptor == -1)
+        return;
+    WSAPROTOCOL_INFOW info{};
+    if (::WSADuplicateSocketW(SOCKET(socketDescriptor), ::GetCurrentProcessId(), &info) != 0)
+        return;
+    const SOCKET probe = ::WSASocketW(FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO,
+                                      &info, 0, WSA_FLAG_OVERLAPPED);
+    if (probe == INVALID_SOCKET)
+        return;
+    u_long nonBlocking = 1;
+    ::ioctlsocket(probe, FIONBIO, &nonBlocking);
+    m_handle = qintptr(probe);
+}
+
+// Windows fails a read of a reset connection with WSAECONNRESET. Wine returns
+// end of stream there, as for an orderly close, but flags the socket with
+// POLLERR; after an orderly close neither happens.
+bool ResetProbe::saysReset() const {
+    if (m_handle == -1)
+        return false;
+    const SOCKET probe = SOCKET(m_handle);
+    WSAPOLLFD entry{probe, POLLRDNORM, 0};
+    if (::WSAPoll(&entry, 1, 0) == 1 && (entry.revents & POLLERR))
+        return true;
+    char byte = 0;
+    return ::recv(probe, &byte, 1, MSG_PEEK) == SOCKET_ERROR &&
+           ::WSAGetLastError() == WSAECONNRESET;
+}
+
+void ResetProbe::drop() {
+    if (m_handle != -1)
+        ::closesocket(SOCKET(m_handle));
+    m_handle = -1;
+}
