@@ -20,12 +20,17 @@ public:
         , m_notifier(timer) {
         m_clock.start();
         QObject::connect(&m_notifier, &QWinEventNotifier::activated, [this, fired] {
-            // A signal from a wait since replaced comes early: not ours. The
-            // slack allows for the two clocks' rounding.
-            if (m_armed && m_clock.nsecsElapsed() >= m_dueNs - kSlackNs) {
-                m_armed = false;
-                fired();
+            if (!m_armed)
+                return;
+            // A signal from a wait since replaced, or one the timer's own
+            // clock gave early, is not the end of this wait: wait out the rest.
+            const qint64 restNs = m_dueNs - m_clock.nsecsElapsed();
+            if (restNs > kSlackNs) {
+                setTimer(restNs);
+                return;
             }
+            m_armed = false;
+            fired();
         });
     }
     ~WaitableTimerWaiter() override {
@@ -41,12 +46,16 @@ public:
         }
         m_armed = true;
         m_dueNs = m_clock.nsecsElapsed() + waitNs;
+        setTimer(waitNs);
+    }
+
+private:
+    void setTimer(qint64 waitNs) {
         LARGE_INTEGER due;
         due.QuadPart = -std::max<qint64>(1, waitNs / 100); // relative, in 100 ns units
         ::SetWaitableTimer(m_timer, &due, 0, nullptr, nullptr, FALSE);
     }
 
-private:
     static constexpr qint64 kSlackNs = 200'000;
     HANDLE m_timer;
     QWinEventNotifier m_notifier;
