@@ -6,7 +6,7 @@
 // same error. These tell them apart, in the system's own terms.
 
 // For an unbuffered socket, before reading it: true when the peer reset the
-// connection (the socket's pending error is taken).
+// connection (a pending error may be taken; data waiting is not).
 bool takePendingReset(qintptr socketDescriptor);
 
 // For a buffered socket, whose own reads take the error first: a second

@@ -3,15 +3,23 @@
 
 #include "resetprobe.h"
 
+namespace {
+// Windows fails a read of a reset connection with WSAECONNRESET. Wine returns
+// end of stream there, as for an orderly close, but flags the socket with
+// POLLERR; after an orderly close neither happens. Data waiting is left there.
+bool readSaysReset(SOCKET socket) {
+    WSAPOLLFD entry{socket, POLLRDNORM, 0};
+    if (::WSAPoll(&entry, 1, 0) == 1 && (entry.revents & POLLERR))
+        return true;
+    char byte = 0;
+    return ::recv(socket, &byte, 1, MSG_PEEK) == SOCKET_ERROR &&
+           ::WSAGetLastError() == WSAECONNRESET;
+}
+} // namespace
+
+// Windows keeps no pending error for a reset: the read says it.
 bool takePendingReset(qintptr socketDescriptor) {
-    if (socketDescriptor < 0)
-        return false;
-    int error = 0;
-    int size = sizeof error;
-    if (::getsockopt(SOCKET(socketDescriptor), SOL_SOCKET, SO_ERROR,
-                     reinterpret_cast<char *>(&error), &size) != 0)
-        return false;
-    return error == WSAECONNRESET;
+    return socketDescriptor >= 0 && readSaysReset(SOCKET(socketDescriptor));
 }
 
 // A second handle on the same socket: Qt's closesocket leaves the connection to it.
@@ -31,19 +39,8 @@ void ResetProbe::keep(qintptr socketDescriptor) {
     m_handle = qintptr(probe);
 }
 
-// Windows fails a read of a reset connection with WSAECONNRESET. Wine returns
-// end of stream there, as for an orderly close, but flags the socket with
-// POLLERR; after an orderly close neither happens.
 bool ResetProbe::saysReset() const {
-    if (m_handle == -1)
-        return false;
-    const SOCKET probe = SOCKET(m_handle);
-    WSAPOLLFD entry{probe, POLLRDNORM, 0};
-    if (::WSAPoll(&entry, 1, 0) == 1 && (entry.revents & POLLERR))
-        return true;
-    char byte = 0;
-    return ::recv(probe, &byte, 1, MSG_PEEK) == SOCKET_ERROR &&
-           ::WSAGetLastError() == WSAECONNRESET;
+    return m_handle != -1 && readSaysReset(SOCKET(m_handle));
 }
 
 void ResetProbe::drop() {
