@@ -20,6 +20,7 @@
 #include <csignal>
 
 Q_DECLARE_METATYPE(RunOptions)
+Q_DECLARE_METATYPE(RunTally)
 
 using Action = ParsedRunOptions::Action;
 
@@ -61,6 +62,11 @@ QByteArray fileBytes(const QString &path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+bool writeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 struct JunitCase {
     QString name;
     double time = -1;
@@ -73,9 +79,7 @@ struct JunitCase {
 QList<JunitCase> junitCases(const QString &path, bool *countsAgree) {
     QList<JunitCase> cases;
     QXmlStreamReader xml(fileBytes(path));
-    int tests = -1;
-    int failures = -1;
-    int errors = -1;
+    int tests = -1, failures = -1, errors = -1;
     while (!xml.atEnd()) {
         if (xml.readNext() != QXmlStreamReader::StartElement)
             continue;
@@ -107,8 +111,7 @@ QList<JunitCase> junitCases(const QString &path, bool *countsAgree) {
 // A peer for each link and a folder of files: "@4" and "@5" in the arguments
 // stand for the peers' HOST:PORT, "@refused" for a port nobody listens on,
 // "@dir" for the folder, which holds small.x01, odd.x01 (control and Latin-1 bytes),
-// multi.x01 (one record in two parts), small.xml, empty.xml, long.xml (502 lines),
-// back\slash.x01 and sub/.
+// multi.x01 (one record in two parts), small.xml and sub/.
 struct Run {
     explicit Run(const QStringList &arguments, int answerDelayMs = 0,
                  const QByteArray &beforeAnswer = {}) {
@@ -116,27 +119,18 @@ struct Run {
         write("small.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<CLI_Data>\r\n"
                            "<Date_Sent>2019-11-04</Date_Sent>\r\n"
                            "<Time_Sent>13:40:06</Time_Sent><Extra>x</Extra>\r\n</CLI_Data>\r\n");
-        write("empty.xml", {});
         write("odd.x01", "a\tb\tc\t3|12345678|\x01\x1b[2J\xe9\r\n");
         write("multi.x01", "99902013|1234567\r\n99902028|first\r\n");
-        QByteArray longXml;
-        for (int line = 1; line <= 502; ++line)
-            longXml += "<L>" + QByteArray::number(line) + "</L>\n";
-        write("long.xml", longXml);
-        write("back\\slash.x01", "a\tb\tc\t3|12345678|named\r\n");
         QDir(dir.path()).mkdir(QStringLiteral("sub"));
         for (Peer *peer : {&type4, &type5}) {
             peer->answerDelayMs = answerDelayMs;
             peer->answer = "ACK";
             peer->atOnce = beforeAnswer;
         }
-        QStringList args = withPlaces(arguments);
-        args.prepend(QStringLiteral("talvgen-cli"));
-        QBuffer outBuffer;
-        QBuffer errBuffer;
+        QBuffer outBuffer, errBuffer;
         outBuffer.open(QIODevice::WriteOnly);
         errBuffer.open(QIODevice::WriteOnly);
-        status = runTalvgenCli(args, outBuffer, errBuffer);
+        status = runTalvgenCli(argv("") + withPlaces(arguments), outBuffer, errBuffer);
         out = lines(outBuffer.data());
         err = lines(errBuffer.data());
     }
@@ -164,9 +158,7 @@ struct Run {
     }
 
     void write(const char *name, const QByteArray &bytes) {
-        QFile file(dir.filePath(QString::fromLatin1(name)));
-        if (file.open(QIODevice::WriteOnly))
-            file.write(bytes);
+        writeFile(dir.filePath(QString::fromLatin1(name)), bytes);
     }
 
     QTemporaryDir dir;
@@ -307,18 +299,23 @@ private slots:
     // closed by link 1 before an answer), responses measured on link 1, log lines (only
     // data-file frames are counted from the log), and the signal that stopped it.
     void tally_data() {
-        QTest::addColumn<QList<int>>("storedAndHandedOver");
-        QTest::addColumn<QList<qint64>>("responsesUs");
-        QTest::addColumn<QStringList>("logged");
+        QTest::addColumn<RunTally>("tally");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("verdict"); // how it begins
         QTest::addColumn<int>("socketErrors");
-        QTest::addColumn<int>("signal");
         const auto row = [](const char *name, QList<int> packets, QList<qint64> responsesUs,
                             std::initializer_list<const char *> logged, int status,
                             const char *verdict, int socketErrors = 0, int signal = 0) {
-            QTest::newRow(name) << packets << responsesUs << texts(logged) << status
-                                << QString::fromLatin1(verdict) << socketErrors << signal;
+            RunTally tally;
+            tally.type4.stored = packets[0];
+            tally.type4.handedOver = packets[1];
+            tally.type4.closedBeforeAnswer = packets.value(2);
+            tally.stoppedBySignal = signal;
+            for (const qint64 usec : responsesUs)
+                tally.measured(tally.type4, usec);
+            for (const char *line : logged)
+                tally.logged(QString::fromUtf8(line));
+            QTest::newRow(name) << tally << status << QString::fromLatin1(verdict) << socketErrors;
         };
         row("exactly 2 s is in time", {1, 1}, {2'000'000}, {}, 0, "PASS");
         row("one microsecond late", {1, 1}, {2'000'001}, {}, 1, "FAIL: 1 delayed");
@@ -338,22 +335,10 @@ private slots:
     }
 
     void tally() {
-        QFETCH(QList<int>, storedAndHandedOver);
-        QFETCH(QList<qint64>, responsesUs);
-        QFETCH(QStringList, logged);
+        QFETCH(RunTally, tally);
         QFETCH(int, status);
         QFETCH(QString, verdict);
         QFETCH(int, socketErrors);
-        QFETCH(int, signal);
-        RunTally tally;
-        tally.type4.stored = storedAndHandedOver[0];
-        tally.type4.handedOver = storedAndHandedOver[1];
-        tally.type4.closedBeforeAnswer = storedAndHandedOver.value(2);
-        tally.stoppedBySignal = signal;
-        for (const qint64 usec : responsesUs)
-            tally.measured(tally.type4, usec);
-        for (const QString &line : logged)
-            tally.logged(line);
         QCOMPARE(tally.exitStatus(), status);
         QVERIFY2(tally.verdict().startsWith(verdict), qPrintable(tally.verdict()));
         QCOMPARE(tally.socketErrors, socketErrors);
@@ -392,10 +377,6 @@ private slots:
                        .type4 = {"01200163|12345678|first", "08700173|87654321|second"},
                        .cases = {"type4.001.small.x01:line 1: answered",
                                  "type4.002.small.x01:line 2: answered"}};
-        // A name that exists as written is that file, backslash and all.
-        QTest::newRow("a backslash in the data file's name") << RunCase{
-            .arguments = "--type4 @4 --period 1 --periods 1 --data-file @dir/back\\slash.x01",
-            .type4 = {"01200163|12345678|named"}};
         QTest::newRow("all answered, log oldest first") << RunCase{
             .arguments = "--type4 @4 --send standard",
             .printed = {"--> 99903073|", "TCP TCP Originate: Remote port <",
@@ -462,21 +443,6 @@ private slots:
             .printed = {"talvgen-cli: warning: --term-id \"12\" is not three characters; the "
                         "frames carry it as given",
                         "Result: PASS"}};
-        // The window sends the canned document when the file has no lines, and the
-        // first 501 lines of a longer file.
-        QTest::newRow("empty xml file: the canned document") << RunCase{
-            .arguments = "--type5 @5 --xml @dir/empty.xml",
-            .printed = {"ERROR on File search on file name @dir/empty.xml", "Result: PASS"},
-            .type5 = document,
-            .cases = {"type5.001.empty.xml: answered"}};
-        QString first501;
-        for (int line = 1; line <= 501; ++line)
-            first501 += QStringLiteral("<L>%1</L>").arg(line);
-        QTest::newRow("502-line xml file: its first 501 lines")
-            << RunCase{.arguments = "--type5 @5 --xml @dir/long.xml",
-                       .printed = {"<L>501</L>", "ERROR on File search on file name @dir/long.xml",
-                                   "Result: PASS"},
-                       .type5 = QRegularExpression::escape(first501)};
         const auto stops = [](const char *name, const char *arguments, const char *printed) {
             QTest::newRow(name) << RunCase{
                 .arguments = arguments, .status = 2, .printed = {printed}};
@@ -581,10 +547,7 @@ private slots:
         const QString data = dir.filePath(QStringLiteral("cycle.x01"));
         const QString csv = dir.filePath(QStringLiteral("times.csv"));
         const QString junit = dir.filePath(QStringLiteral("report.xml"));
-        QFile file(data);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("a\tb\tc\t3|11111111|one\r\na\tb\tc\t3|22222222|two\r\n");
-        file.close();
+        QVERIFY(writeFile(data, "a\tb\tc\t3|11111111|one\r\na\tb\tc\t3|22222222|two\r\n"));
         Peer peer;
         peer.answer = "ACK";
         QProcess process;
