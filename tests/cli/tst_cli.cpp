@@ -62,11 +62,6 @@ QByteArray fileBytes(const QString &path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 struct JunitCase {
     QString name;
     double time = -1;
@@ -111,10 +106,9 @@ QList<JunitCase> junitCases(const QString &path, bool *countsAgree) {
 // A peer for each link and a folder of files: "@4" and "@5" in the arguments
 // stand for the peers' HOST:PORT, "@refused" for a port nobody listens on,
 // "@dir" for the folder, which holds small.x01, odd.x01 (control and Latin-1 bytes),
-// multi.x01 (one record in two parts), small.xml and sub/.
+// multi.x01 (one record in two parts), small.xml and sub/. The peers answer "ACK".
 struct Run {
-    explicit Run(const QStringList &arguments, int answerDelayMs = 0,
-                 const QByteArray &beforeAnswer = {}) {
+    explicit Run(int answerDelayMs = 0, const QByteArray &beforeAnswer = {}) {
         write("small.x01", "a\tb\tc\t3|12345678|first\r\na\tb\tc\t3|87654321|second\r\n");
         write("small.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<CLI_Data>\r\n"
                            "<Date_Sent>2019-11-04</Date_Sent>\r\n"
@@ -127,6 +121,10 @@ struct Run {
             peer->answer = "ACK";
             peer->atOnce = beforeAnswer;
         }
+    }
+
+    // The runner run in this process.
+    void run(const QStringList &arguments) {
         QBuffer outBuffer, errBuffer;
         outBuffer.open(QIODevice::WriteOnly);
         errBuffer.open(QIODevice::WriteOnly);
@@ -158,7 +156,9 @@ struct Run {
     }
 
     void write(const char *name, const QByteArray &bytes) {
-        writeFile(dir.filePath(QString::fromLatin1(name)), bytes);
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(bytes);
     }
 
     QTemporaryDir dir;
@@ -464,10 +464,10 @@ private slots:
         QFETCH(RunCase, c);
         const QStringList printed = texts(c.printed);
         const QStringList cases = texts(c.cases);
-        const Run run(words(c.arguments) +
-                          (cases.isEmpty() ? QStringList()
-                                           : words("--junit @dir/report.xml --csv @dir/times.csv")),
-                      c.delayMs, c.beforeAnswer);
+        Run run(c.delayMs, c.beforeAnswer);
+        run.run(words(c.arguments) + (cases.isEmpty()
+                                          ? QStringList()
+                                          : words("--junit @dir/report.xml --csv @dir/times.csv")));
         QCOMPARE(run.status, c.status);
         QCOMPARE(run.missing(printed), QString());
         if (c.status < 2)
@@ -543,18 +543,14 @@ private slots:
     void endedRunKeepsItsReports() {
         QFETCH(int, signal);
         QFETCH(int, status);
-        QTemporaryDir dir;
-        const QString data = dir.filePath(QStringLiteral("cycle.x01"));
-        const QString csv = dir.filePath(QStringLiteral("times.csv"));
-        const QString junit = dir.filePath(QStringLiteral("report.xml"));
-        QVERIFY(writeFile(data, "a\tb\tc\t3|11111111|one\r\na\tb\tc\t3|22222222|two\r\n"));
-        Peer peer;
-        peer.answer = "ACK";
+        Run peers; // and files, for the program run as a process
+        const QString csv = peers.dir.filePath(QStringLiteral("times.csv"));
+        const QString junit = peers.dir.filePath(QStringLiteral("report.xml"));
         QProcess process;
-        process.start(kProgram, words("--period 1 --periods 100 --type4")
-                                    << peer.endpoint() << QStringLiteral("--data-file") << data
-                                    << QStringLiteral("--csv") << csv << QStringLiteral("--junit")
-                                    << junit);
+        process.start(kProgram,
+                      peers.withPlaces(words("--period 1 --periods 100 --type4 @4 --data-file "
+                                             "@dir/small.x01 --csv @dir/times.csv --junit "
+                                             "@dir/report.xml")));
         // Just after an answer the next packet is most of a second away.
         QTRY_VERIFY_WITH_TIMEOUT(csvRows(fileBytes(csv)).size() >= 3, kProcessTimeoutMs);
         if (signal == 0)
@@ -570,7 +566,7 @@ private slots:
         if (signal != 0)
             QCOMPARE(process.exitCode(), status);
         const QByteArray out = process.readAllStandardOutput();
-        QVERIFY(out.contains("RSFP: Data Sent: 3|22222222|two"));
+        QVERIFY(out.contains("RSFP: Data Sent: 3|87654321|second"));
         QCOMPARE(out.contains("\nResult: STOPPED by SIG"), signal != 0);
         QCOMPARE(process.readAllStandardError(), QByteArray()); // Qt's offscreen notices kept out
         bool countsAgree = false;

@@ -57,11 +57,7 @@ private slots:
     }
 
     void answersMadePrintable() {
-        QCOMPARE(printableBytes(QByteArray("\x02\x06\x03"
-                                           "ACK\xff",
-                                           7),
-                                40),
-                 QStringLiteral("<02><06><03>ACK<FF>"));
+        QCOMPARE(printableBytes("\2\6\3ACK\xff", 40), QStringLiteral("<02><06><03>ACK<FF>"));
         QCOMPARE(printableBytes(QByteArray(100, 'x'), 40), QString(40, u'x'));
     }
 };
