@@ -53,7 +53,7 @@ QMap<QString, QString> operatorView(WindowFixture &f) {
                                                          : u"5"_s},
             {u"count"_s,
              u"%1%2"_s.arg(int(w.PktNum->isEnabled())).arg(int(w.lbNoPackets->isEnabled()))},
-            {u"dialogs"_s, f.dialog->titles.join(QLatin1Char(','))},
+            {u"dialogs"_s, f.dialog->titles.join(u',')},
             {u"run"_s, w.RunControl->text()},
             {u"sent"_s, logged(u"TCP TCP Originate: Remote port <"_s)},
             {u"period"_s, QString::number(w.gPktPeriod)}};
@@ -141,7 +141,7 @@ struct CycleFixture : WindowFixture {
     }
     static QByteArray frames(const QString &records) {
         QByteArray all;
-        for (const QString &n : records.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        for (const QString &n : records.split(u' ', Qt::SkipEmptyParts))
             all += frameFileRecord(kBodies[n.toInt() - 1]);
         return all;
     }
@@ -187,7 +187,7 @@ private slots:
         WindowFixture f(commandLine);
         QCOMPARE(startupFields(f.w(), commandLine), fields);
         QVERIFY(f.w().chkUnlimited->isChecked());
-        QStringList expected = logLines.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QStringList expected = logLines.split(u'\n', Qt::SkipEmptyParts);
         for (QString &line : expected)
             line.prepend(u"Command line: "_s);
         QCOMPARE(f.logLines(), expected);
@@ -240,7 +240,7 @@ private slots:
         QTest::addColumn<QString>("effect");
         const auto rows = [](const char *control, const char *means, const char *prepare,
                              const char *effect) {
-            for (const QString &how : QString::fromLatin1(means).split(QLatin1Char(' ')))
+            for (const QString &how : QString::fromLatin1(means).split(u' '))
                 QTest::addRow("%s by %s", control, qPrintable(how))
                     << QString::fromLatin1(control) << how << QString::fromLatin1(prepare)
                     << QString::fromLatin1(effect);
@@ -265,7 +265,7 @@ private slots:
         QWidget *target = controlNamed(f.w(), control);
         QVERIFY(target);
         QMap<QString, QString> expected = operatorView(f);
-        expected[effect.section(QLatin1Char('='), 0, 0)] = effect.section(QLatin1Char('='), 1);
+        expected[effect.section(u'=', 0, 0)] = effect.section(u'=', 1);
         act(f.w(), target, means);
         QTRY_COMPARE(operatorView(f), expected);
     }
@@ -309,7 +309,7 @@ private slots:
         QFETCH(QString, toRow1);
         QFETCH(QString, shown);
         CycleFixture f;
-        const QStringList words = steps.split(QLatin1Char(' '));
+        const QStringList words = steps.split(u' ');
         for (int i = 0; i < words.size(); ++i) {
             const QString &step = words[i];
             if (step == u"run") {

@@ -19,6 +19,8 @@
 
 #include <csignal>
 
+using namespace Qt::Literals::StringLiterals;
+
 Q_DECLARE_METATYPE(RunOptions)
 Q_DECLARE_METATYPE(RunTally)
 
@@ -32,16 +34,16 @@ void refused(const char *complaint, const char *line,
              std::initializer_list<const char *> values = {""}) {
     QStringList lines;
     for (const char *value : values)
-        lines << QString::fromUtf8(line).replace(QLatin1Char('%'), QString::fromUtf8(value));
+        lines << QString::fromUtf8(line).replace(u'%', QString::fromUtf8(value));
     QTest::newRow(complaint) << lines << QString::fromUtf8(complaint);
 }
 
 QStringList argv(const char *line) {
-    return QStringList{QStringLiteral("talvgen-cli")} + words(line);
+    return QStringList{u"talvgen-cli"_s} + words(line);
 }
 
 QStringList lines(const QByteArray &bytes) {
-    return QString::fromLatin1(bytes).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return QString::fromLatin1(bytes).split(u'\n', Qt::SkipEmptyParts);
 }
 
 QByteArray frame(const char *head, CannedRecord which, const QByteArray &moli = {}) {
@@ -51,9 +53,9 @@ QByteArray frame(const char *head, CannedRecord which, const QByteArray &moli = 
 // Rows of a CSV file whose fields hold no commas, quotes or line ends, as here.
 QList<QStringList> csvRows(const QByteArray &bytes) {
     QList<QStringList> rows;
-    for (const QString &line : QString::fromUtf8(bytes).split(QStringLiteral("\r\n")))
+    for (const QString &line : QString::fromUtf8(bytes).split(u"\r\n"_s))
         if (!line.isEmpty())
-            rows << line.split(QLatin1Char(','));
+            rows << line.split(u',');
     return rows;
 }
 
@@ -115,7 +117,7 @@ struct Run {
                            "<Time_Sent>13:40:06</Time_Sent><Extra>x</Extra>\r\n</CLI_Data>\r\n");
         write("odd.x01", "a\tb\tc\t3|12345678|\x01\x1b[2J\xe9\r\n");
         write("multi.x01", "99902013|1234567\r\n99902028|first\r\n");
-        QDir(dir.path()).mkdir(QStringLiteral("sub"));
+        QDir(dir.path()).mkdir(u"sub"_s);
         for (Peer *peer : {&type4, &type5}) {
             peer->answerDelayMs = answerDelayMs;
             peer->answer = "ACK";
@@ -134,11 +136,10 @@ struct Run {
     }
 
     QStringList withPlaces(QStringList list) const {
-        list.replaceInStrings(QStringLiteral("@4"), type4.endpoint());
-        list.replaceInStrings(QStringLiteral("@5"), type5.endpoint());
-        list.replaceInStrings(QStringLiteral("@refused"),
-                              QStringLiteral("127.0.0.1:%1").arg(unusedPort()));
-        return list.replaceInStrings(QStringLiteral("@dir"), dir.path());
+        list.replaceInStrings(u"@4"_s, type4.endpoint());
+        list.replaceInStrings(u"@5"_s, type5.endpoint());
+        list.replaceInStrings(u"@refused"_s, u"127.0.0.1:%1"_s.arg(unusedPort()));
+        return list.replaceInStrings(u"@dir"_s, dir.path());
     }
 
     // Empty when each start begins a line printed, in this order, in stderr and then
@@ -150,7 +151,7 @@ struct Run {
             while (at < all.size() && !all[at].startsWith(start))
                 ++at;
             if (at == all.size())
-                return start + QLatin1Char('\n') + all.join(u'\n');
+                return start + u'\n' + all.join(u'\n');
         }
         return {};
     }
@@ -199,7 +200,7 @@ private slots:
         // The words in the order of the shape buttons; the rest stays at its default.
         const char *shapes[] = {"point", "circular", "arc", "polygon", "ellipsoid", "none"};
         RunOptions moli;
-        moli.type4 = Endpoint{QStringLiteral("h"), 7005};
+        moli.type4 = Endpoint{u"h"_s, 7005};
         moli.sends = {CannedSend::Min};
         for (int button = 0; button < 6; ++button) {
             moli.moli = MoliShape(button);
@@ -209,13 +210,13 @@ private slots:
         }
 
         RunOptions rest;
-        rest.type4 = Endpoint{QStringLiteral("localhost"), 1};
+        rest.type4 = Endpoint{u"localhost"_s, 1};
         rest.sends = {CannedSend::Max, CannedSend::Min, CannedSend::Long, CannedSend::NoAdd,
                       CannedSend::Standard};
-        rest.termId = QStringLiteral("12");
-        rest.type5 = Endpoint{QStringLiteral("::1"), 65535};
+        rest.termId = u"12"_s;
+        rest.type5 = Endpoint{u"::1"_s, 65535};
         rest.send5 = true;
-        rest.xmlFile = QStringLiteral("aml.xml");
+        rest.xmlFile = u"aml.xml"_s;
         rest.quiet = true;
         rest.waitSeconds = 0.001;
         rest.type4HoldMs = 3600000;
@@ -227,7 +228,7 @@ private slots:
             << rest;
         RunOptions cycle;
         cycle.type4 = moli.type4;
-        cycle.dataFile = QStringLiteral("ipnd3.x01");
+        cycle.dataFile = u"ipnd3.x01"_s;
         cycle.dataFileForm = DataFileForm::MultiPkt;
         cycle.periodSeconds = 32767;
         cycle.periods = 1000000;
@@ -471,7 +472,7 @@ private slots:
         QCOMPARE(run.status, c.status);
         QCOMPARE(run.missing(printed), QString());
         if (c.status < 2)
-            QCOMPARE(run.err, printed.filter(QStringLiteral("talvgen-cli: warning: ")));
+            QCOMPARE(run.err, printed.filter(u"talvgen-cli: warning: "_s));
         if (QByteArrayView(c.arguments).contains("--quiet"))
             QCOMPARE(run.out.first(), printed.first());
         if (c.status == 2 || !c.type4.isEmpty())
@@ -485,14 +486,12 @@ private slots:
                      qPrintable(type5Bytes));
         if (cases.isEmpty())
             return;
-        const QList<QStringList> rows =
-            csvRows(fileBytes(run.dir.filePath(QStringLiteral("times.csv"))));
+        const QList<QStringList> rows = csvRows(fileBytes(run.dir.filePath(u"times.csv"_s)));
         QCOMPARE(
             rows.value(0),
             words("handed_over link sent bytes connect_us response_us counted_ms outcome answer"));
         bool countsAgree = false;
-        const QList<JunitCase> junit =
-            junitCases(run.dir.filePath(QStringLiteral("report.xml")), &countsAgree);
+        const QList<JunitCase> junit = junitCases(run.dir.filePath(u"report.xml"_s), &countsAgree);
         QVERIFY(countsAgree);
         QCOMPARE(junit.size(), cases.size());
         QCOMPARE(rows.size(), cases.size() + 1);
@@ -500,8 +499,8 @@ private slots:
             QStringLiteral(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)"));
         qsizetype type4Connection = 0;
         for (qsizetype i = 0; i < cases.size(); ++i) {
-            const QString name = cases[i].section(QStringLiteral(": "), 0, -2);
-            const QString outcome = cases[i].section(QStringLiteral(": "), -1);
+            const QString name = cases[i].section(u": "_s, 0, -2);
+            const QString outcome = cases[i].section(u": "_s, -1);
             const bool measured = outcome == u"answered" || outcome == u"delayed";
             const QStringList &fields = rows[i + 1]; // time link sent bytes connect response ...
             const JunitCase &testCase = junit[i];
@@ -510,10 +509,10 @@ private slots:
                                   fields[1] + u'.' + fields[2], fields[7], fields[8]}),
                      (QStringList{name, outcome == u"answered" ? QString() : outcome,
                                   outcome == u"answered" ? QString()
-                                  : socketError          ? QStringLiteral("error")
-                                                         : QStringLiteral("failure"),
+                                  : socketError          ? u"error"_s
+                                                         : u"failure"_s,
                                   name.section(u'.', 0, 0) + u'.' + name.section(u'.', 2), outcome,
-                                  measured ? QStringLiteral("ACK") : QString()}));
+                                  measured ? u"ACK"_s : QString()}));
             QVERIFY2(isoTime.match(fields[0]).hasMatch(), qPrintable(fields[0]));
             QCOMPARE(!fields[5].isEmpty() && fields[5].toLongLong() >= c.delayMs * 1000, measured);
             QCOMPARE(testCase.time, measured ? fields[5].toDouble() / 1e6 : 0.0);
@@ -544,8 +543,8 @@ private slots:
         QFETCH(int, signal);
         QFETCH(int, status);
         Run peers; // and files, for the program run as a process
-        const QString csv = peers.dir.filePath(QStringLiteral("times.csv"));
-        const QString junit = peers.dir.filePath(QStringLiteral("report.xml"));
+        const QString csv = peers.dir.filePath(u"times.csv"_s);
+        const QString junit = peers.dir.filePath(u"report.xml"_s);
         QProcess process;
         process.start(kProgram,
                       peers.withPlaces(words("--period 1 --periods 100 --type4 @4 --data-file "

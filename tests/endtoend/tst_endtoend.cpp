@@ -10,12 +10,14 @@
 #include <QLabel>
 #include <QTemporaryDir>
 
+using namespace Qt::Literals::StringLiterals;
+
 namespace {
 
 constexpr int kWaitMs = 15'000; // generous: sanitizer builds on a busy machine
 
 QString sample(const char *name) {
-    return QStringLiteral(TALVGEN_SOURCE_DIR) + QStringLiteral("/samples/") + QLatin1String(name);
+    return QStringLiteral(TALVGEN_SOURCE_DIR) + u"/samples/"_s + QLatin1String(name);
 }
 
 } // namespace
@@ -29,8 +31,8 @@ private slots:
     // its answer on a slow machine.
     void dataFileCycle() {
         QTemporaryDir dir;
-        const QString csv = dir.filePath(QStringLiteral("verdicts.csv"));
-        TalvrecvProcess receiver({QStringLiteral("--csv"), csv});
+        const QString csv = dir.filePath(u"verdicts.csv"_s);
+        TalvrecvProcess receiver({u"--csv"_s, csv});
         QVERIFY(receiver.waitListening());
         WindowFixture f;
         f.w().Timer1->stop();
@@ -58,7 +60,7 @@ private slots:
         const QStringList verdicts = receiver.verdicts();
         for (int i = 0; i < bodies.size(); ++i) // every other record on talvrecv's Type 5 port
             QVERIFY2(verdicts[i].startsWith(QLatin1String(i % 2 ? "T4 on port " : "T4 term ")) &&
-                         verdicts[i].endsWith(QLatin1String(" OK")),
+                         verdicts[i].endsWith(u" OK"_s),
                      qPrintable(verdicts[i]));
         QCOMPARE(f.w().lbProcessed->text(), QString::number(bodies.size()));
 #ifdef Q_OS_WIN
@@ -67,9 +69,9 @@ private slots:
 #endif
         // SIGTERM ends talvrecv with exit 0 and a summary that counts every frame valid.
         QCOMPARE(receiver.waitExit(true), 0);
-        QVERIFY2(receiver.output().contains(
-                     QStringLiteral("\nsummary: frames received 4, valid 4, invalid 0\n")),
-                 qPrintable(receiver.output()));
+        QVERIFY2(
+            receiver.output().contains(u"\nsummary: frames received 4, valid 4, invalid 0\n"_s),
+            qPrintable(receiver.output()));
         QFile file(csv);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray rows = file.readAll();

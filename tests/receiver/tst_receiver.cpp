@@ -23,17 +23,19 @@
 #include <QTextStream>
 #include <QTimer>
 
+using namespace Qt::Literals::StringLiterals;
+
 using Action = ReceiverCommandLine::Action;
 
 namespace {
 
-const QString kNow = QStringLiteral("2024-03-05 14:07:09.000");
+const QString kNow = u"2024-03-05 14:07:09.000"_s;
 
 QByteArray standardFrame() {
     return frameCannedRecord("999", cannedIpndRecord(CannedRecord::Standard), false);
 }
 
-const QString kStandardOk = QStringLiteral("term 999 len 0307 type 3 fields 52 OK");
+const QString kStandardOk = u"term 999 len 0307 type 3 fields 52 OK"_s;
 
 // Field 52 missing.
 QByteArray shortFrame() {
@@ -71,7 +73,7 @@ struct Client : QObject {
     explicit Client(quint16 port) {
         connect(&socket, &QTcpSocket::readyRead, this, [this] { data += socket.readAll(); });
         connect(&socket, &QTcpSocket::connected, this,
-                [this] { peer = QStringLiteral("127.0.0.1:%1").arg(socket.localPort()); });
+                [this] { peer = u"127.0.0.1:%1"_s.arg(socket.localPort()); });
         socket.connectToHost(QHostAddress::LocalHost, port);
     }
     bool isClosed() const { return socket.state() == QAbstractSocket::UnconnectedState; }
@@ -107,7 +109,7 @@ void row(const char *name, const QByteArray &wire, const char *line) {
 
 // The program name, then the words of line.
 QStringList argv(const char *line) {
-    return QStringList{QStringLiteral("talvrecv")} + words(line);
+    return QStringList{u"talvrecv"_s} + words(line);
 }
 
 // Every setting the command line reaches, in one line: address, ports,
@@ -131,7 +133,7 @@ void optionRow(const char *name, const QStringList &arguments, Action action, co
 // The receiver's lines about this client, from what they say after the peer.
 QStringList linesFor(const Client &client, QStringList texts, const char *side = "T4") {
     for (QString &text : texts)
-        text = QStringLiteral("%1 %2 %3 %4").arg(kNow, QLatin1String(side), client.peer, text);
+        text = u"%1 %2 %3 %4"_s.arg(kNow, QLatin1String(side), client.peer, text);
     return texts;
 }
 
@@ -155,11 +157,11 @@ private slots:
             true);
         const QByteArray doc = cannedAmlDocument();
         const QByteArray answer = heartbeatAnswerBytes();
-        const QString docOk = QStringLiteral("document 116 lines %1 bytes OK").arg(doc.size());
-        const QString hb = QStringLiteral("heartbeat answer");
+        const QString docOk = u"document 116 lines %1 bytes OK"_s.arg(doc.size());
+        const QString hb = u"heartbeat answer"_s;
         const QByteArray longFrame = frameCannedRecord("999", '|' + QByteArray(123456, 'b'), false);
         row("frames back to back, long ones too", standard + point + longFrame + standard,
-            {kStandardOk, QStringLiteral("term 999 len 0412 type 4 fields 52+46 OK"),
+            {kStandardOk, u"term 999 len 0412 type 4 fields 52+46 OK"_s,
              QStringLiteral("term 999 len 123458 type 3 fields 1 INVALID: type 3 with 1 fields, "
                             "expected 52"),
              kStandardOk});
@@ -273,11 +275,11 @@ private slots:
         QTRY_VERIFY(!client.peer.isEmpty());
         QStringList lines(frames, kStandardOk);
         if (onType5)
-            lines = {QStringLiteral("on port %1 %2").arg(receiver.type5Port()).arg(kStandardOk)};
+            lines = {u"on port %1 %2"_s.arg(receiver.type5Port()).arg(kStandardOk)};
         if (replyCase & HangUp)
-            lines << QStringLiteral("reply not sent, the connection closed before the delay ended");
+            lines << u"reply not sent, the connection closed before the delay ended"_s;
         if (replyCase & Reset)
-            lines << QStringLiteral("connection reset instead of a reply");
+            lines << u"connection reset instead of a reply"_s;
         QTRY_COMPARE(receiver.lines, linesFor(client, lines));
         const int replies = replyCase & (NoReply | HangUp | Reset) ? 0 : frames;
         QTRY_COMPARE(client.data, QByteArray("OK\r\n").repeated(replies));
@@ -311,14 +313,14 @@ private slots:
         client.socket.write(aml.first(100) + heartbeatAnswerBytes() + aml.sliced(100));
         QTRY_COMPARE(client.data, heartbeatBytes().repeated(2) + "ACK");
         connection->heartbeatAnswerTimeout(); // too late to matter
-        const QRegularExpression anyMs(QStringLiteral("\\d+ ms\\b"));
-        const QString document = QStringLiteral("document 116 lines %1 bytes").arg(aml.size());
+        const QRegularExpression anyMs(u"\\d+ ms\\b"_s);
+        const QString document = u"document 116 lines %1 bytes"_s.arg(aml.size());
         QCOMPARE(
-            QStringList(receiver.lines).replaceInStrings(anyMs, QStringLiteral("N ms")),
+            QStringList(receiver.lines).replaceInStrings(anyMs, u"N ms"_s),
             linesFor(client,
                      texts({"heartbeat not answered within 2 s",
                             "heartbeat answer without a heartbeat", "heartbeat answered in N ms"})
-                         << document + QStringLiteral(" OK"),
+                         << document + u" OK"_s,
                      "T5"));
         QCOMPARE(receiver.stats().exitStatus(), 1);
     }
@@ -369,10 +371,10 @@ private slots:
         QTcpServer taken;
         QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
         const QString port = QString::number(taken.serverPort());
-        TalvrecvProcess talvrecv(arguments.replaceInStrings(QStringLiteral("@"), port));
+        TalvrecvProcess talvrecv(arguments.replaceInStrings(u"@"_s, port));
         QCOMPARE(talvrecv.waitExit(), 2);
         const QRegularExpression expected(
-            QRegularExpression::anchoredPattern(output.replace(QStringLiteral("@"), port)));
+            QRegularExpression::anchoredPattern(output.replace(u"@"_s, port)));
         QVERIFY2(expected.match(talvrecv.output()).hasMatch(), qPrintable(talvrecv.output()));
     }
 };

@@ -22,6 +22,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::Literals::StringLiterals;
+
 namespace {
 
 constexpr int kWaitMs = 20'000;
@@ -127,9 +129,8 @@ QStringList uniqueNames(const QString &prefix, const auto &layout) {
 }
 
 QStringList recordFieldNames() {
-    return uniqueNames(QStringLiteral("talv.ipnd."), ipndFields()) +
-           uniqueNames(QStringLiteral("talv.moli."), moliFields()) +
-           QStringList{QStringLiteral("talv.t4.extra_field")};
+    return uniqueNames(u"talv.ipnd."_s, ipndFields()) + uniqueNames(u"talv.moli."_s, moliFields()) +
+           QStringList{u"talv.t4.extra_field"_s};
 }
 
 const QStringList kFields =
@@ -146,9 +147,8 @@ using Dissected = QMap<QString, QStringList>;
 // empty value and an absent field alike.
 void dropEmptyRecordValues(Dissected &values) {
     for (auto it = values.begin(); it != values.end(); ++it) {
-        if (it.key().startsWith(QLatin1String("talv.ipnd.")) ||
-            it.key().startsWith(QLatin1String("talv.moli.")) ||
-            it.key() == QLatin1String("talv.t4.extra_field"))
+        if (it.key().startsWith(u"talv.ipnd."_s) || it.key().startsWith(u"talv.moli."_s) ||
+            it.key() == u"talv.t4.extra_field"_s)
             it.value().removeAll(QString());
     }
     values.removeIf([](const auto &entry) { return entry.value().isEmpty(); });
@@ -158,27 +158,25 @@ void dropEmptyRecordValues(Dissected &values) {
 bool runTshark(const QByteArray &capture, const QStringList &prefs, QList<Dissected> &out,
                QString &error) {
     QTemporaryDir dir;
-    QFile file(dir.filePath(QStringLiteral("capture.pcap")));
+    QFile file(dir.filePath(u"capture.pcap"_s));
     if (!file.open(QIODevice::WriteOnly) || file.write(capture) != capture.size())
         return false;
     file.close();
-    const QStringList names =
-        QStringList{QStringLiteral("tcp.stream")} + kFields + recordFieldNames();
-    QStringList arguments = QStringLiteral("-2 -T fields -E occurrence=a").split(u' ');
-    arguments << QStringLiteral("-r") << file.fileName() << QStringLiteral("-X")
-              << QStringLiteral("lua_script:") + kDissector << QStringLiteral("-E")
-              << QStringLiteral("aggregator=") + QLatin1Char(kAggregator);
+    const QStringList names = QStringList{u"tcp.stream"_s} + kFields + recordFieldNames();
+    QStringList arguments = u"-2 -T fields -E occurrence=a"_s.split(u' ');
+    arguments << u"-r"_s << file.fileName() << u"-X"_s << u"lua_script:"_s + kDissector << u"-E"_s
+              << u"aggregator="_s + QLatin1Char(kAggregator);
     for (const QString &pref : prefs)
-        arguments << QStringLiteral("-o") << pref;
+        arguments << u"-o"_s << pref;
     for (const QString &name : names)
-        arguments << QStringLiteral("-e") << name;
+        arguments << u"-e"_s << name;
     // A home of its own: no installed copy of the dissector, no preferences.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), dir.path());
-    environment.remove(QStringLiteral("XDG_CONFIG_HOME"));
+    environment.insert(u"HOME"_s, dir.path());
+    environment.remove(u"XDG_CONFIG_HOME"_s);
     QProcess tshark;
     tshark.setProcessEnvironment(environment);
-    tshark.start(QStringLiteral("tshark"), arguments);
+    tshark.start(u"tshark"_s, arguments);
     const bool finished = tshark.waitForFinished(kWaitMs) && tshark.exitCode() == 0;
     error = QString::fromLocal8Bit(tshark.readAllStandardError());
     if (!finished)
@@ -201,19 +199,19 @@ bool runTshark(const QByteArray &capture, const QStringList &prefs, QList<Dissec
 }
 
 void expectFrame(const Type4Frame &frame, Dissected &values) {
-    values[QStringLiteral("talv.t4.term_id")] << QString::fromLatin1(frame.terminalId);
-    values[QStringLiteral("talv.t4.length")] << QString::number(frame.length);
-    values[QStringLiteral("talv.t4.type")] << QString::fromLatin1(frame.body.first(1));
+    values[u"talv.t4.term_id"_s] << QString::fromLatin1(frame.terminalId);
+    values[u"talv.t4.length"_s] << QString::number(frame.length);
+    values[u"talv.t4.type"_s] << QString::fromLatin1(frame.body.first(1));
     if (frame.body.size() < 2 || frame.body.at(1) != '|')
         return;
     const QList<QByteArray> fields = frame.body.sliced(2).split('|');
     const bool moli = frame.body.front() == '4';
     for (int i = 0; i < fields.size(); ++i) {
-        QString name = QStringLiteral("talv.t4.extra_field");
+        QString name = u"talv.t4.extra_field"_s;
         if (i < kIpndFieldCount)
-            name = QStringLiteral("talv.ipnd.") + ipndFields().at(i).name;
+            name = u"talv.ipnd."_s + ipndFields().at(i).name;
         else if (moli && i < kIpndFieldCount + kMoliFieldCount)
-            name = QStringLiteral("talv.moli.") + moliFields().at(i - kIpndFieldCount).name;
+            name = u"talv.moli."_s + moliFields().at(i - kIpndFieldCount).name;
         values[name] << QString::fromLatin1(fields.at(i));
     }
 }
@@ -229,23 +227,23 @@ Dissected expected(const PcapConnection &connection) {
             events += stream.feed(segment.bytes);
     events += stream.finish();
     Dissected e;
-    const QString heartbeat = QStringLiteral("talv.heartbeat");
+    const QString heartbeat = u"talv.heartbeat"_s;
     bool documents = false;
     for (const StreamEvent &event : events) {
         if (event.kind == StreamEvent::Kind::HeartbeatAnswer) {
-            e[heartbeat] << QStringLiteral("0x06");
+            e[heartbeat] << u"0x06"_s;
             continue;
         }
-        e[QStringLiteral("talv.verdict")] << verdictText(event.ok, event.reason);
-        e[QStringLiteral("talv.summary")] << describeEvent(event);
+        e[u"talv.verdict"_s] << verdictText(event.ok, event.reason);
+        e[u"talv.summary"_s] << describeEvent(event);
         if (!event.ok)
-            e[QStringLiteral("_ws.expert.message")] << verdictText(false, event.reason);
+            e[u"_ws.expert.message"_s] << verdictText(false, event.reason);
         if (event.kind == StreamEvent::Kind::Frame)
             expectFrame(event.frame, e);
         if (event.kind == StreamEvent::Kind::Document) {
             documents = true;
-            e[QStringLiteral("talv.t5.lines")] << QString::number(event.lines);
-            e[QStringLiteral("talv.t5.bytes")] << QString::number(event.bytes);
+            e[u"talv.t5.lines"_s] << QString::number(event.lines);
+            e[u"talv.t5.bytes"_s] << QString::number(event.bytes);
         }
     }
     for (const PcapSegment &segment : connection.segments) {
@@ -255,11 +253,11 @@ Dissected expected(const PcapConnection &connection) {
             documents ? segment.bytes.split('\x02') : QList<QByteArray>{segment.bytes};
         for (QByteArray answer : answers) {
             if (answer.startsWith("H\x03")) {
-                e[heartbeat] << QStringLiteral("0x48");
+                e[heartbeat] << u"0x48"_s;
                 answer.remove(0, 2);
             }
             if (!answer.isEmpty())
-                e[QStringLiteral("talv.answer")] << QString::fromLatin1(answer);
+                e[u"talv.answer"_s] << QString::fromLatin1(answer);
         }
     }
     e[heartbeat].sort();
@@ -361,7 +359,7 @@ private slots:
     // Every row's exchange in one capture, one connection each, read by one
     // tshark run: the server ports are those the preferences name.
     void initTestCase() {
-        if (QStandardPaths::findExecutable(QStringLiteral("tshark")).isEmpty())
+        if (QStandardPaths::findExecutable(u"tshark"_s).isEmpty())
             QSKIP("tshark is not installed (scripts/install-deps installs it)");
         m_rows = rows();
         for (const Row &row : std::as_const(m_rows)) {
@@ -374,11 +372,11 @@ private slots:
         m_dissected.resize(m_connections.size());
         QString error;
         QVERIFY2(runTshark(pcapFile(m_connections),
-                           {QStringLiteral("talv.type4_port:%1").arg(kType4Port),
-                            QStringLiteral("talv.type5_port:%1").arg(kType5Port)},
+                           {u"talv.type4_port:%1"_s.arg(kType4Port),
+                            u"talv.type5_port:%1"_s.arg(kType5Port)},
                            m_dissected, error),
                  qPrintable(error));
-        QVERIFY2(!error.contains(QLatin1String("Lua")), qPrintable(error));
+        QVERIFY2(!error.contains(u"Lua"_s), qPrintable(error));
     }
 
     // The layouts in the checked-in dissector are the C++ ones, as
@@ -394,7 +392,7 @@ private slots:
         QCOMPARE(block, wiresharkFieldsLua(ReceiverOptions{}));
 
         QProcess talvrecv;
-        talvrecv.start(QStringLiteral(TALVRECV_PATH), {QStringLiteral("--wireshark-fields")});
+        talvrecv.start(QStringLiteral(TALVRECV_PATH), {u"--wireshark-fields"_s});
         QVERIFY(talvrecv.waitForFinished(kWaitMs));
         QCOMPARE(talvrecv.exitCode(), 0);
         QCOMPARE(talvrecv.readAllStandardOutput(), block);
@@ -410,20 +408,19 @@ private slots:
         QFETCH(int, row);
         Dissected got = m_dissected.at(row);
         const Dissected want = expected(m_connections.at(row));
-        const QStringList severities = got.take(QStringLiteral("_ws.expert.severity"));
-        const QString messages = QStringLiteral("_ws.expert.message");
+        const QStringList severities = got.take(u"_ws.expert.severity"_s);
+        const QString messages = u"_ws.expert.message"_s;
         // Our own expert infos, and nothing as severe from anyone else.
         for (int i = 0; i < got.value(messages).size(); ++i)
-            QVERIFY2(got[messages][i].startsWith(QLatin1String("INVALID: ")) ||
+            QVERIFY2(got[messages][i].startsWith(u"INVALID: "_s) ||
                          severities.value(i).toLongLong(nullptr, 0) < kWarningSeverity,
                      qPrintable(got[messages][i]));
-        got[messages] = got[messages].filter(QLatin1String("INVALID: "));
-        got[QStringLiteral("talv.heartbeat")].sort();
+        got[messages] = got[messages].filter(u"INVALID: "_s);
+        got[u"talv.heartbeat"_s].sort();
         for (const QString &key : got.keys() + want.keys()) // none missing, none more
-            QVERIFY2(
-                got.value(key) == want.value(key),
-                qPrintable(QStringLiteral("%1: got %2, want %3")
-                               .arg(key, got.value(key).join(u'/'), want.value(key).join(u'/'))));
+            QVERIFY2(got.value(key) == want.value(key),
+                     qPrintable(u"%1: got %2, want %3"_s.arg(key, got.value(key).join(u'/'),
+                                                             want.value(key).join(u'/'))));
     }
 };
 
