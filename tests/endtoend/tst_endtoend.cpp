@@ -12,15 +12,7 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace {
-
 constexpr int kWaitMs = 15'000; // generous: sanitizer builds on a busy machine
-
-QString sample(const char *name) {
-    return QStringLiteral(TALVGEN_SOURCE_DIR) + u"/samples/"_s + QLatin1String(name);
-}
-
-} // namespace
 
 class TestEndToEnd : public QObject {
     Q_OBJECT
@@ -40,7 +32,7 @@ private slots:
         link.timerTCP().stop();
         f.setRow(0, QString::number(receiver.type4Port()), true);
         f.setRow(1, QString::number(receiver.type5Port()), true);
-        f.dialog->answer = sample("ipnd3.x01");
+        f.dialog->answer = QStringLiteral(TALVGEN_SOURCE_DIR "/samples/ipnd3.x01");
         f.w().lbIPNDfile_Click();
         f.setPeriod(2);
         f.w().RunControl_Click();

@@ -52,10 +52,8 @@ PcapSegment receiver(const QByteArray &bytes) {
 }
 
 QByteArray canned(CannedRecord which, int moli = -1) {
-    const QByteArray record = cannedIpndRecord(which);
-    if (moli < 0)
-        return frameCannedRecord(kTermId, record, false);
-    return frameCannedRecord(kTermId, record + cannedMoliRecords().at(moli), true);
+    const QByteArray moliRecord = moli < 0 ? QByteArray() : cannedMoliRecords().at(moli);
+    return frameCannedRecord(kTermId, cannedIpndRecord(which) + moliRecord, moli >= 0);
 }
 
 // A frame whose length field says what the caller wants, whatever the body.
@@ -63,12 +61,12 @@ QByteArray framed(const QByteArray &lengthField, const QByteArray &body) {
     return kTermId + lengthField + body;
 }
 
+// The first record of the sample data file, framed as the cycle frames it.
 QByteArray dataFileFrame() {
     QFile file(QStringLiteral(TALVGEN_SOURCE_DIR "/samples/ipnd3.x01"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray line = file.readLine().trimmed();
-    return frameFileRecord(line.split('\t').value(3));
+    return file.open(QIODevice::ReadOnly)
+               ? frameFileRecord(file.readLine().trimmed().split('\t').value(3))
+               : QByteArray();
 }
 
 QByteArray documentWith(const char *from, const char *to) {
@@ -154,9 +152,9 @@ void dropEmptyRecordValues(Dissected &values) {
     values.removeIf([](const auto &entry) { return entry.value().isEmpty(); });
 }
 
-// One tshark run over every connection; out holds each TCP stream's values.
-bool runTshark(const QByteArray &capture, const QStringList &prefs, QList<Dissected> &out,
-               QString &error) {
+// One tshark run over every connection, the server ports named in the
+// preferences; out holds each TCP stream's values.
+bool runTshark(const QByteArray &capture, QList<Dissected> &out, QString &error) {
     QTemporaryDir dir;
     QFile file(dir.filePath(u"capture.pcap"_s));
     if (!file.open(QIODevice::WriteOnly) || file.write(capture) != capture.size())
@@ -166,8 +164,8 @@ bool runTshark(const QByteArray &capture, const QStringList &prefs, QList<Dissec
     QStringList arguments = u"-2 -T fields -E occurrence=a"_s.split(u' ');
     arguments << u"-r"_s << file.fileName() << u"-X"_s << u"lua_script:"_s + kDissector << u"-E"_s
               << u"aggregator="_s + QLatin1Char(kAggregator);
-    for (const QString &pref : prefs)
-        arguments << u"-o"_s << pref;
+    arguments << u"-o"_s << u"talv.type4_port:%1"_s.arg(kType4Port) << u"-o"_s
+              << u"talv.type5_port:%1"_s.arg(kType5Port);
     for (const QString &name : names)
         arguments << u"-e"_s << name;
     // A home of its own: no installed copy of the dissector, no preferences.
@@ -371,11 +369,7 @@ private slots:
         }
         m_dissected.resize(m_connections.size());
         QString error;
-        QVERIFY2(runTshark(pcapFile(m_connections),
-                           {u"talv.type4_port:%1"_s.arg(kType4Port),
-                            u"talv.type5_port:%1"_s.arg(kType5Port)},
-                           m_dissected, error),
-                 qPrintable(error));
+        QVERIFY2(runTshark(pcapFile(m_connections), m_dissected, error), qPrintable(error));
         QVERIFY2(!error.contains(u"Lua"_s), qPrintable(error));
     }
 
