@@ -52,20 +52,6 @@ public:
     }
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
 
-    // Each line about a frame, document or heartbeat, without its time and peer:
-    // "T4[ on port <port>] <text>".
-    QStringList verdicts() const {
-        static const QRegularExpression line(
-            QStringLiteral("^\\S+ \\S+ (T4|T5) 127\\.0\\.0\\.1:\\d+( on port \\d+)? (.*)$"),
-            QRegularExpression::MultilineOption);
-        QStringList found;
-        for (auto it = line.globalMatch(output()); it.hasNext();) {
-            const QRegularExpressionMatch match = it.next();
-            found << match.captured(1) + match.captured(2) + u' ' + match.captured(3);
-        }
-        return found;
-    }
-
     // Exit code once it has ended by itself, or -1; SIGTERM first when asked.
     int waitExit(bool terminate = false) {
         if (terminate)
