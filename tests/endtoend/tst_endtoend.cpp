@@ -30,8 +30,8 @@ private slots:
         f.w().Timer1->stop();
         Type4Link &link = f.w().frmTCP1();
         link.timerTCP().stop();
-        f.setRow(0, QString::number(receiver.type4Port()), true);
-        f.setRow(1, QString::number(receiver.type5Port()), true);
+        f.setRow(0, QString::number(receiver.type4Port), true);
+        f.setRow(1, QString::number(receiver.type5Port), true);
         f.dialog->answer = QStringLiteral(TALVGEN_SOURCE_DIR "/samples/ipnd3.x01");
         f.w().lbIPNDfile_Click();
         f.setPeriod(2);

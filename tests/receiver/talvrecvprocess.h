@@ -17,9 +17,7 @@ public:
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
                          [this] { m_out += m_process.readAllStandardOutput(); });
         m_process.start(QStringLiteral(TALVRECV_PATH),
-                        QStringList{QStringLiteral("--type4-port"), QStringLiteral("0"),
-                                    QStringLiteral("--type5-port"), QStringLiteral("0")} +
-                            arguments);
+                        QStringLiteral("--type4-port 0 --type5-port 0").split(u' ') + arguments);
     }
     ~TalvrecvProcess() {
         m_process.kill();
@@ -39,13 +37,13 @@ public:
                 return match.hasMatch() || !isRunning();
             },
             kWaitMs);
-        m_type4Port = quint16(match.captured(1).toUInt());
-        m_type5Port = quint16(match.captured(2).toUInt());
+        type4Port = quint16(match.captured(1).toUInt());
+        type5Port = quint16(match.captured(2).toUInt());
         return match.hasMatch();
     }
 
-    quint16 type4Port() const { return m_type4Port; }
-    quint16 type5Port() const { return m_type5Port; }
+    quint16 type4Port = 0; // once listening
+    quint16 type5Port = 0;
     // Lines end in LF, as on Linux, also where the console writes CR LF (Windows).
     QString output() const {
         return QString::fromLocal8Bit(QByteArray(m_out).replace("\r\n", "\n"));
@@ -66,6 +64,4 @@ public:
 private:
     QProcess m_process;
     QByteArray m_out;
-    quint16 m_type4Port = 0;
-    quint16 m_type5Port = 0;
 };

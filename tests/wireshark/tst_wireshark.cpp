@@ -118,17 +118,14 @@ bool exchange(const Script &script, PcapConnection &connection) {
     return true;
 }
 
-QStringList uniqueNames(const QString &prefix, const auto &layout) {
-    QStringList names;
-    for (const RecordField &field : layout)
-        if (!names.contains(prefix + field.name))
-            names << prefix + field.name;
-    return names;
-}
-
 QStringList recordFieldNames() {
-    return uniqueNames(u"talv.ipnd."_s, ipndFields()) + uniqueNames(u"talv.moli."_s, moliFields()) +
-           QStringList{u"talv.t4.extra_field"_s};
+    QStringList names{u"talv.t4.extra_field"_s};
+    for (const RecordField &field : ipndFields())
+        names << u"talv.ipnd."_s + field.name;
+    for (const RecordField &field : moliFields())
+        names << u"talv.moli."_s + field.name;
+    names.removeDuplicates();
+    return names;
 }
 
 const QStringList kFields =
