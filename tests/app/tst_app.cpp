@@ -108,8 +108,7 @@ const QByteArray kBodies[] = {"3|0120001|2024-01-02|10:00:00|0299990001|A|ONE",
 // cycle.x01 the three records above chosen through the file dialog.
 struct CycleFixture : WindowFixture {
     QTemporaryDir dir;
-    Peer row0;
-    Peer row1;
+    Peer row0, row1;
 
     explicit CycleFixture(bool withFile = true) {
         w().Timer1->stop();

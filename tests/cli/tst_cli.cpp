@@ -51,31 +51,30 @@ QByteArray frame(const char *head, CannedRecord which, const QByteArray &moli = 
 }
 
 // Rows of a CSV file whose fields hold no commas, quotes or line ends, as here.
-QList<QStringList> csvRows(const QByteArray &bytes) {
+QList<QStringList> csvRows(const QString &path) {
+    QFile file(path);
     QList<QStringList> rows;
-    for (const QString &line : QString::fromUtf8(bytes).split(u"\r\n"_s))
-        if (!line.isEmpty())
+    if (file.open(QIODevice::ReadOnly))
+        for (const QString &line :
+             QString::fromUtf8(file.readAll()).split(u"\r\n"_s, Qt::SkipEmptyParts))
             rows << line.split(u',');
     return rows;
 }
 
-QByteArray fileBytes(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
+// A failed case's failure type, text and element ("failure", or "error" for a
+// socket error); empty when it passed.
 struct JunitCase {
     QString name;
     double time = -1;
-    QString failure; // its type; empty when it passed
-    QString failureText;
-    QString element; // "failure", or "error" for a socket error
+    QString failure, failureText, element;
 };
 
 // The test cases of a JUnit file, and whether the suite's counts agree with them.
 QList<JunitCase> junitCases(const QString &path, bool *countsAgree) {
     QList<JunitCase> cases;
-    QXmlStreamReader xml(fileBytes(path));
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    QXmlStreamReader xml(&file);
     int tests = -1, failures = -1, errors = -1, failed = 0, errored = 0;
     while (!xml.atEnd()) {
         if (xml.readNext() != QXmlStreamReader::StartElement)
@@ -159,11 +158,9 @@ struct Run {
     }
 
     QTemporaryDir dir;
-    Peer type4;
-    Peer type5;
+    Peer type4, type5;
     int status = -1;
-    QStringList out;
-    QStringList err;
+    QStringList out, err;
 };
 
 // One run of the runs table; what a row leaves out is checked as nothing.
@@ -478,7 +475,7 @@ private slots:
                      qPrintable(type5Bytes));
         if (cases.isEmpty())
             return;
-        const QList<QStringList> rows = csvRows(fileBytes(run.dir.filePath(u"times.csv"_s)));
+        const QList<QStringList> rows = csvRows(run.dir.filePath(u"times.csv"_s));
         QCOMPARE(
             rows.value(0),
             words("handed_over link sent bytes connect_us response_us counted_ms outcome answer"));
@@ -543,7 +540,7 @@ private slots:
                                              "@dir/small.x01 --csv @dir/times.csv --junit "
                                              "@dir/report.xml")));
         // Just after an answer the next packet is most of a second away.
-        QTRY_VERIFY_WITH_TIMEOUT(csvRows(fileBytes(csv)).size() >= 3, kProcessTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(csvRows(csv).size() >= 3, kProcessTimeoutMs);
         if (signal == 0)
             process.kill();
         else if (signal == SIGTERM)
@@ -562,7 +559,7 @@ private slots:
         QCOMPARE(process.readAllStandardError(), QByteArray()); // Qt's offscreen notices kept out
         bool countsAgree = false;
         const qsizetype cases = junitCases(junit, &countsAgree).size();
-        const qsizetype rows = csvRows(fileBytes(csv)).size() - 1;
+        const qsizetype rows = csvRows(csv).size() - 1;
         QVERIFY(countsAgree && cases >= 1);
         QVERIFY2(signal == 0 ? cases <= rows : cases == rows, qPrintable(QString::number(cases)));
     }

@@ -51,8 +51,7 @@ ReceiverOptions testOptions(int heartbeatIntervalMs = 0) {
     return options;
 }
 
-class TestReceiver : public Receiver {
-public:
+struct TestReceiver : Receiver {
     explicit TestReceiver(const ReceiverOptions &options = testOptions())
         : Receiver(options) {
         setClock([] { return QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)); });
@@ -162,8 +161,7 @@ private slots:
         const QByteArray longFrame = frameCannedRecord("999", '|' + QByteArray(123456, 'b'), false);
         row("frames back to back, long ones too", standard + point + longFrame + standard,
             {kStandardOk, u"term 999 len 0412 type 4 fields 52+46 OK"_s,
-             QStringLiteral("term 999 len 123458 type 3 fields 1 INVALID: type 3 with 1 fields, "
-                            "expected 52"),
+             u"term 999 len 123458 type 3 fields 1 INVALID: type 3 with 1 fields, expected 52"_s,
              kStandardOk});
         row("answers around documents", answer + answer + doc + answer + doc + answer,
             {hb, hb, docOk, hb, docOk, hb}, StreamKind::Type5);
@@ -356,13 +354,12 @@ private slots:
     void endsEarly_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("output");
-        QTest::newRow("port in use") << words("--type5-port @")
-                                     << QStringLiteral("talvrecv: cannot listen on 127.0.0.1 "
-                                                       "port @ for Type 5: .+\\n");
+        QTest::newRow("port in use")
+            << words("--type5-port @")
+            << u"talvrecv: cannot listen on 127.0.0.1 port @ for Type 5: .+\\n"_s;
         QTest::newRow("usage error") << words("--delay soon")
-                                     << QStringLiteral("talvrecv: bad value \"soon\" for --delay\\n"
-                                                       "Try 'talvrecv --help' for more "
-                                                       "information\\.\\n");
+                                     << u"talvrecv: bad value \"soon\" for --delay\\nTry 'talvrecv "
+                                        "--help' for more information\\.\\n"_s;
     }
 
     void endsEarly() {

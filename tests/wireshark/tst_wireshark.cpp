@@ -35,9 +35,7 @@ constexpr qint64 kWarningSeverity = 0x00600000;
 
 // Server ports in the capture file, named in the preferences; nothing
 // listens on them.
-constexpr quint16 kType4Port = 17005;
-constexpr quint16 kType5Port = 17018;
-constexpr quint16 kOtherPort = 17100;
+constexpr quint16 kType4Port = 17005, kType5Port = 17018, kOtherPort = 17100;
 constexpr int kFirstClientPort = 40000;
 
 using Script = QList<PcapSegment>;
@@ -99,14 +97,13 @@ bool exchange(const Script &script, PcapConnection &connection) {
     sender.write(fromClient);
     peer->write(fromServer);
     QByteArray atServer, atClient;
-    const bool arrived = QTest::qWaitFor(
-        [&] {
-            atServer += peer->readAll();
-            atClient += sender.readAll();
-            return atServer.size() >= fromClient.size() && atClient.size() >= fromServer.size();
-        },
-        kWaitMs);
-    if (!arrived)
+    if (!QTest::qWaitFor(
+            [&] {
+                atServer += peer->readAll();
+                atClient += sender.readAll();
+                return atServer.size() >= fromClient.size() && atClient.size() >= fromServer.size();
+            },
+            kWaitMs))
         return false;
     qsizetype atServerPos = 0, atClientPos = 0;
     for (const PcapSegment &step : script) {
@@ -358,10 +355,9 @@ private slots:
             QSKIP("tshark is not installed (scripts/install-deps installs it)");
         m_rows = rows();
         for (const Row &row : std::as_const(m_rows)) {
-            PcapConnection connection;
+            PcapConnection connection{
+                quint16(kFirstClientPort + m_connections.size()), row.port, {}};
             QVERIFY2(exchange(row.script, connection), row.name.constData());
-            connection.clientPort = quint16(kFirstClientPort + m_connections.size());
-            connection.serverPort = row.port;
             m_connections << connection;
         }
         m_dissected.resize(m_connections.size());
