@@ -36,7 +36,6 @@ constexpr qint64 kWarningSeverity = 0x00600000;
 // Server ports in the capture file, named in the preferences; nothing
 // listens on them.
 constexpr quint16 kType4Port = 17005, kType5Port = 17018, kOtherPort = 17100;
-constexpr int kFirstClientPort = 40000;
 
 using Script = QList<PcapSegment>;
 
@@ -355,8 +354,8 @@ private slots:
             QSKIP("tshark is not installed (scripts/install-deps installs it)");
         m_rows = rows();
         for (const Row &row : std::as_const(m_rows)) {
-            PcapConnection connection{
-                quint16(kFirstClientPort + m_connections.size()), row.port, {}};
+            // Client ports from 40000 up, one a connection.
+            PcapConnection connection{quint16(40000 + m_connections.size()), row.port, {}};
             QVERIFY2(exchange(row.script, connection), row.name.constData());
             m_connections << connection;
         }
