@@ -137,11 +137,10 @@ using Dissected = QMap<QString, QStringList>;
 // Record fields are compared without their empty values: tshark prints an
 // empty value and an absent field alike.
 void dropEmptyRecordValues(Dissected &values) {
-    for (auto it = values.begin(); it != values.end(); ++it) {
+    for (auto it = values.begin(); it != values.end(); ++it)
         if (it.key().startsWith(u"talv.ipnd."_s) || it.key().startsWith(u"talv.moli."_s) ||
             it.key() == u"talv.t4.extra_field"_s)
             it.value().removeAll(QString());
-    }
     values.removeIf([](const auto &entry) { return entry.value().isEmpty(); });
 }
 
