@@ -15,8 +15,7 @@ inline void clickOption(QAbstractButton *button) {
 }
 
 // A file dialog that answers with a prepared path and keeps the titles it was shown with.
-class FakeFileDialog : public FileDialog {
-public:
+struct FakeFileDialog : FileDialog {
     QString answer;
     QStringList titles;
     QString showOpen(QWidget *, const QString &title, const QString &, const QString &) override {

@@ -17,9 +17,7 @@ public:
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
                          [this] { m_out += m_process.readAllStandardOutput(); });
         m_process.start(QStringLiteral(TALVRECV_PATH),
-                        QStringList{QStringLiteral("--type4-port"), QStringLiteral("0"),
-                                    QStringLiteral("--type5-port"), QStringLiteral("0")} +
-                            arguments);
+                        QStringLiteral("--type4-port 0 --type5-port 0").split(u' ') + arguments);
     }
     ~TalvrecvProcess() {
         m_process.kill();
@@ -39,32 +37,18 @@ public:
                 return match.hasMatch() || !isRunning();
             },
             kWaitMs);
-        m_type4Port = quint16(match.captured(1).toUInt());
-        m_type5Port = quint16(match.captured(2).toUInt());
+        type4Port = quint16(match.captured(1).toUInt());
+        type5Port = quint16(match.captured(2).toUInt());
         return match.hasMatch();
     }
 
-    quint16 type4Port() const { return m_type4Port; }
-    quint16 type5Port() const { return m_type5Port; }
+    quint16 type4Port = 0; // once listening
+    quint16 type5Port = 0;
     // Lines end in LF, as on Linux, also where the console writes CR LF (Windows).
     QString output() const {
         return QString::fromLocal8Bit(QByteArray(m_out).replace("\r\n", "\n"));
     }
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
-
-    // Each line about a frame, document or heartbeat, without its time and peer:
-    // "T4[ on port <port>] <text>".
-    QStringList verdicts() const {
-        static const QRegularExpression line(
-            QStringLiteral("^\\S+ \\S+ (T4|T5) 127\\.0\\.0\\.1:\\d+( on port \\d+)? (.*)$"),
-            QRegularExpression::MultilineOption);
-        QStringList found;
-        for (auto it = line.globalMatch(output()); it.hasNext();) {
-            const QRegularExpressionMatch match = it.next();
-            found << match.captured(1) + match.captured(2) + u' ' + match.captured(3);
-        }
-        return found;
-    }
 
     // Exit code once it has ended by itself, or -1; SIGTERM first when asked.
     int waitExit(bool terminate = false) {
@@ -80,6 +64,4 @@ public:
 private:
     QProcess m_process;
     QByteArray m_out;
-    quint16 m_type4Port = 0;
-    quint16 m_type5Port = 0;
 };

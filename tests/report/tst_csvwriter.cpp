@@ -6,6 +6,8 @@
 #include <QTest>
 #include <QTimeZone>
 
+using namespace Qt::Literals::StringLiterals;
+
 class tst_CsvWriter : public QObject {
     Q_OBJECT
 private slots:
@@ -28,11 +30,11 @@ private slots:
 
     void eachRowIsOnDiskOnceWritten() {
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("t.csv"));
+        const QString path = dir.filePath(u"t.csv"_s);
         CsvWriter writer;
         QString error;
-        QVERIFY(writer.open(path, {QStringLiteral("h1"), QStringLiteral("h2")}, &error));
-        writer.writeRow({QStringLiteral("1"), QStringLiteral("2")});
+        QVERIFY(writer.open(path, {u"h1"_s, u"h2"_s}, &error));
+        writer.writeRow({u"1"_s, u"2"_s});
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("h1,h2\r\n1,2\r\n"));
@@ -44,9 +46,8 @@ private slots:
     void isoTimeKeepsItsOffset_data() {
         QTest::addColumn<int>("offsetS");
         QTest::addColumn<QString>("text");
-        QTest::newRow("east") << 11 * 3600 << QStringLiteral("2026-12-06T20:15:07.204+11:00");
-        QTest::newRow("west") << -(3 * 3600 + 1800)
-                              << QStringLiteral("2026-12-06T20:15:07.204-03:30");
+        QTest::newRow("east") << 11 * 3600 << u"2026-12-06T20:15:07.204+11:00"_s;
+        QTest::newRow("west") << -(3 * 3600 + 1800) << u"2026-12-06T20:15:07.204-03:30"_s;
     }
 
     void isoTimeKeepsItsOffset() {
@@ -57,11 +58,7 @@ private slots:
     }
 
     void answersMadePrintable() {
-        QCOMPARE(printableBytes(QByteArray("\x02\x06\x03"
-                                           "ACK\xff",
-                                           7),
-                                40),
-                 QStringLiteral("<02><06><03>ACK<FF>"));
+        QCOMPARE(printableBytes("\2\6\3ACK\xff", 40), u"<02><06><03>ACK<FF>"_s);
         QCOMPARE(printableBytes(QByteArray(100, 'x'), 40), QString(40, u'x'));
     }
 };

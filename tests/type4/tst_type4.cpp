@@ -28,7 +28,7 @@ struct DataFile {
 
     // The lines joined with CR LF, opened as the data file; the log starts empty.
     QString open(const Lines &lines) {
-        QFile out(dir.filePath(QStringLiteral("data.x01")));
+        QFile out(dir.filePath(u"data.x01"_s));
         if (!out.open(QIODevice::WriteOnly) || out.write(lines.join("\r\n")) < 0 || !out.flush())
             qFatal("cannot write test file");
         file.OpenDataFile(out.fileName());
@@ -50,8 +50,7 @@ QStringList sfipLog(const char *codes) {
     QStringList lines;
     for (const char *code = codes; *code; ++code) {
         const qsizetype word = QByteArrayView("cDdnotx").indexOf(*code);
-        lines << QStringLiteral("SFIP: ") +
-                     (word < 0 ? QStringLiteral("Part packet:[%1]").arg(*code - '0') : words[word]);
+        lines << u"SFIP: "_s + (word < 0 ? u"Part packet:[%1]"_s.arg(*code - '0') : words[word]);
     }
     return lines;
 }
@@ -133,29 +132,28 @@ private slots:
 
     void unopenableFileKeepsTheOld_data() {
         QTest::addColumn<QString>("chosen");
-        QTest::newRow("dialog cancelled") << QStringLiteral(".\\*.x01");
-        QTest::newRow("folder") << QStringLiteral(".");
-        QTest::newRow("FIFO") << QStringLiteral("fifo");
+        QTest::newRow("dialog cancelled") << u".\\*.x01"_s;
+        QTest::newRow("folder") << u"."_s;
+        QTest::newRow("FIFO") << u"fifo"_s;
     }
 
     void unopenableFileKeepsTheOld() {
         QFETCH(QString, chosen);
         DataFile f;
 #ifdef Q_OS_WIN
-        if (chosen == QLatin1String("fifo"))
+        if (chosen == u"fifo"_s)
             QSKIP("Windows has no FIFOs in its file system");
 #else
-        const QByteArray fifo = QFile::encodeName(f.dir.filePath(QStringLiteral("fifo")));
+        const QByteArray fifo = QFile::encodeName(f.dir.filePath(u"fifo"_s));
         QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
 #endif
-        f.file.gDataFileName = QStringLiteral("before.x01");
+        f.file.gDataFileName = u"before.x01"_s;
         QVERIFY(!f.file.openChosenFile(f.dir.filePath(chosen))); // opening the FIFO would block
         // With no file open the readers report the end and log nothing more.
         QVERIFY(!f.file.ReadRawLogRecord() && !f.file.ReadMultiPartRecord() && f.file.endOfInput());
-        QVERIFY(f.file.gDataFileName == QLatin1String("before.x01") && f.shown.isEmpty() &&
-                !f.file.isOpen());
+        QVERIFY(f.file.gDataFileName == u"before.x01"_s && f.shown.isEmpty() && !f.file.isOpen());
         QCOMPARE(f.log.size(), 1);
-        QVERIFY(f.log[0].startsWith(QLatin1String("Unable to open log file, windows reports: ")));
+        QVERIFY(f.log[0].startsWith(u"Unable to open log file, windows reports: "_s));
     }
 
     // A name is tried as written first; only a name that does not exist has its
@@ -234,7 +232,7 @@ private slots:
         // A line longer than the reader holds is refused whole, never sent cut short.
         const qsizetype cap = TextLineReader::kMaxLineBytes;
         const QString tooLong =
-            QStringLiteral("Unable to send packet. Line of %1 characters is longer than 8388608");
+            u"Unable to send packet. Line of %1 characters is longer than 8388608"_s;
         const QByteArray lead = "a\tb\tc\t3|12345678|";
         const QByteArray fits = lead + QByteArray(cap - lead.size(), 'L');
         QTest::newRow("RAWLOG line of 9 MiB, then one that fits exactly")
@@ -257,8 +255,7 @@ private slots:
         const QString name = f.open(lines);
         Lines bodies;
         QCOMPARE(readAll(f.file, multiPart, bodies), results);
-        QCOMPARE(f.log, log << QStringLiteral("Close log file: ") + name
-                            << QStringLiteral("Open log file: ") + name);
+        QCOMPARE(f.log, log << u"Close log file: "_s + name << u"Open log file: "_s + name);
         QCOMPARE(bodies, sent);
         // A sequence does not run on into the file's first lines.
         QCOMPARE(f.file.gSeqPartsStored, 0);

@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::Literals::StringLiterals;
+
 // Type 5 documents as the wire and the log see them: the canned document, the
 // receiver's checker, the XML file load and what Send leaves pending.
 namespace {
@@ -15,12 +17,7 @@ using Lines = QList<QByteArray>;
 // Midnight tells a 24-hour, zero-padded time from the other forms.
 const QDateTime kMidnight(QDate(2024, 3, 5), QTime(0, 0, 0));
 
-const QString kErrorLine = QStringLiteral("ERROR on File search on file name ");
-
-// A loaded file is sent as its lines joined without line breaks.
-QByteArray joinedLines(QByteArray text) {
-    return text.replace("\r\n", "").replace('\n', "");
-}
+const QString kErrorLine = u"ERROR on File search on file name "_s;
 
 // A store whose log, clears and yields go into one event list; its clock
 // advances a second at each reading.
@@ -33,11 +30,10 @@ struct Store {
     Store() {
         std::tie(store.log, store.clearLog, store.yield, store.clock) =
             std::tuple([this](const QString &line) { events << line; },
-                       [this] { events << QStringLiteral("<clear>"); },
-                       [this] { events << QStringLiteral("<yield>"); },
+                       [this] { events << u"<clear>"_s; }, [this] { events << u"<yield>"_s; },
                        [this] { return kMidnight.addSecs(clockReadings++); });
     }
-    QString write(const QByteArray &content, const QString &name = QStringLiteral("d.xml")) {
+    QString write(const QByteArray &content, const QString &name = u"d.xml"_s) {
         QFile file(dir.filePath(name));
         if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
             qFatal("cannot write test file");
@@ -47,10 +43,9 @@ struct Store {
 
 // What a load logs and yields, given its lines and its last log line.
 QStringList loadEvents(const Lines &lines, const QString &last) {
-    QStringList events{QStringLiteral("<clear>"), QStringLiteral("Getting File"),
-                       QStringLiteral("<yield>")};
+    QStringList events{u"<clear>"_s, u"Getting File"_s, u"<yield>"_s};
     for (const QByteArray &line : lines)
-        events << QString::fromLatin1(line) << QStringLiteral("<yield>");
+        events << QString::fromLatin1(line) << u"<yield>"_s;
     return events << last;
 }
 
@@ -84,7 +79,7 @@ private slots:
                                   << QString::fromLatin1(reason);
         };
         QTest::newRow("canned") << canned << QString();
-        QTest::newRow("canned joined") << joinedLines(canned) << QString();
+        QTest::newRow("canned joined") << QByteArray(canned).replace("\r\n", "") << QString();
         Store s; // restamped, then joined
         s.store.OpenXMLFile(QStringLiteral(TALVGEN_SOURCE_DIR "/samples/aml.xml"));
         QTest::newRow("sample as loaded") << nextType5Packet({}, s.store) << QString();
@@ -102,8 +97,7 @@ private slots:
         row(">MELLIS<", "><b>MELLIS</b><", "Locality holds markup, expected plain text");
         row("<Shape>", "<Shape kind=\"c\">", "Shape has attributes");
         row("CLI_Data>", "X>", "root element is X, expected CLI_Data");
-        QTest::newRow("cut short")
-            << canned.chopped(3) << QStringLiteral("broken XML at line 116, column ");
+        QTest::newRow("cut short") << canned.chopped(3) << u"broken XML at line 116, column "_s;
     }
 
     void checker() {
@@ -151,8 +145,7 @@ private slots:
         Store s;
         const QString path = s.write(content);
         s.store.OpenXMLFile(path);
-        QCOMPARE(s.events,
-                 loadEvents(lines, complete ? QStringLiteral("End of File") : kErrorLine + path));
+        QCOMPARE(s.events, loadEvents(lines, complete ? u"End of File"_s : kErrorLine + path));
         QCOMPARE(nextType5Packet("old", s.store),
                  lines.isEmpty() ? cannedAmlDocument() : "old" + lines.join());
     }
@@ -162,22 +155,22 @@ private slots:
     // all that is sent. A file that cannot be opened changes nothing.
     void laterLoads() {
         Store s;
-        const QString second = s.write("z\n", QStringLiteral("second.xml"));
+        const QString second = s.write("z\n", u"second.xml"_s);
         int yields = 0;
         s.store.yield = [&] {
-            s.events << QStringLiteral("<yield>");
+            s.events << u"<yield>"_s;
             if (++yields == 3)
                 s.store.OpenXMLFile(second);
         };
         s.store.OpenXMLFile(s.write("a\nb\nc\n"));
-        QCOMPARE(s.events, loadEvents({"a", "b"}, QString()).mid(0, 7) +
-                               loadEvents({"z"}, QStringLiteral("End of File")));
+        QCOMPARE(s.events,
+                 loadEvents({"a", "b"}, QString()).mid(0, 7) + loadEvents({"z"}, u"End of File"_s));
         QVERIFY(!s.store.isLoading());
         s.events.clear();
-        s.store.OpenXMLFile(QStringLiteral(".\\*.xml")); // the dialog cancelled
-        QCOMPARE(s.events, QStringList{kErrorLine + QStringLiteral(".\\*.xml")}); // log not cleared
+        s.store.OpenXMLFile(u".\\*.xml"_s);                          // the dialog cancelled
+        QCOMPARE(s.events, QStringList{kErrorLine + u".\\*.xml"_s}); // log not cleared
         QCOMPARE(nextType5Packet(QByteArray(), s.store), QByteArray("z"));
-        s.store.OpenXMLFile(s.write("q\n", QStringLiteral("back\\slash.xml"))); // as written
+        s.store.OpenXMLFile(s.write("q\n", u"back\\slash.xml"_s)); // as written
         QCOMPARE(nextType5Packet(QByteArray(), s.store), QByteArray("q"));
     }
 };
