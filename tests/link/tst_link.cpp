@@ -13,14 +13,15 @@
 // The two links against real peers on 127.0.0.1, stepped by hand: what goes
 // on the wire, what the log and the window's fields show, and the precise
 // response statistics.
+using namespace Qt::Literals::StringLiterals;
+
 namespace {
 
 const QByteArray kPacket = QByteArrayLiteral("0010143|IPND record");
 const QByteArray kHeartbeat = QByteArrayLiteral("\x02\x48\x03");
 const QByteArray kHeartbeatAnswer = QByteArrayLiteral("\x02\x06\x03");
-const QString kLoopback = QStringLiteral("127.0.0.1");
-const QString kResponseLine =
-    QStringLiteral("Response Time %1 milliseconds    127.0.0.1> Data Pkt Rxd");
+const QString kLoopback = u"127.0.0.1"_s;
+const QString kResponseLine = u"Response Time %1 milliseconds    127.0.0.1> Data Pkt Rxd"_s;
 
 ResponseStats statsOf(const QList<qint64> &samples) {
     ResponseStats stats;
@@ -56,10 +57,9 @@ private slots:
         QCOMPARE(t.host.log.size(), 2);
         QCOMPARE(t.responseTime(), 0);
         QStringList expected{
-            QStringLiteral("TCP TCP Originate: Remote port <%1> Remote IP <127.0.0.1 > ")
-                .arg(peer.port()),
-            t.host.log.value(1), QStringLiteral("Event: Connected")};
-        QVERIFY(expected[1].startsWith(QStringLiteral("TCP Current: Local port <")));
+            u"TCP TCP Originate: Remote port <%1> Remote IP <127.0.0.1 > "_s.arg(peer.port()),
+            t.host.log.value(1), u"Event: Connected"_s};
+        QVERIFY(expected[1].startsWith(u"TCP Current: Local port <"_s));
         QTRY_COMPARE(t.host.log, expected);
 
         t.poll();
@@ -67,10 +67,10 @@ private slots:
         QTRY_COMPARE(peer.received(), kPacket);
         if (answer.isEmpty())
             t.poll();
-        expected << (answer.isEmpty() ? QStringLiteral("Close Socket") : kResponseLine.arg(0));
+        expected << (answer.isEmpty() ? u"Close Socket"_s : kResponseLine.arg(0));
         QTRY_COMPARE(t.host.log, expected);
         QCOMPARE(t.host.txbMessage, answer.isEmpty() ? QString() : shown("ACK 0001"));
-        QCOMPARE(t.host.lbProcessed, answer.isEmpty() ? QString() : QStringLiteral("1"));
+        QCOMPARE(t.host.lbProcessed, answer.isEmpty() ? QString() : u"1"_s);
         QCOMPARE(t.socket().State(), qint16(0));
         QTRY_COMPARE(peer.connection(0)->state(), QAbstractSocket::UnconnectedState);
         QCoreApplication::processEvents();
@@ -88,8 +88,8 @@ private slots:
         QTest::newRow("link 2 reaches its top") << 2 << 32766 << "32767" << QStringList();
         QTest::newRow("link 2 full")
             << 2 << 32767 << "32767"
-            << QStringList{QStringLiteral("Delayed count full at 32767; later delays are not "
-                                          "counted")};
+            << QStringList{u"Delayed count full at 32767; later delays are not "
+                           "counted"_s};
     }
 
     void delayRule() {
@@ -150,7 +150,7 @@ private slots:
         QStringList expected;
         for (const QByteArray &arrival : arrivals) {
             peer.send(arrival);
-            expected << (isHeartbeat ? QStringLiteral("Rxed Heartbeat. Send back ACK")
+            expected << (isHeartbeat ? u"Rxed Heartbeat. Send back ACK"_s
                                      : kResponseLine.arg(countedMs));
             QTRY_COMPARE(t.host.log, expected);
         }
@@ -169,7 +169,7 @@ private slots:
 
     void shownTextIsByteForByte() {
         QCOMPARE(toVisibleText(QByteArray("A\0B\x02\x06\x03\r\n\t\x1b\x7f caf\xe9\xff\r", 18)),
-                 QStringLiteral("A<NUL>B<STX><ACK><ETX>\r\n\t<ESC><DEL> caf\xe9\xff\r"));
+                 u"A<NUL>B<STX><ACK><ETX>\r\n\t<ESC><DEL> caf\xe9\xff\r"_s);
     }
 
     // A peer's close: "Event: Port Closed", then listening on the address and
@@ -195,9 +195,8 @@ private slots:
             resetConnection(peer.connection(0));
         else
             peer.connection(0)->disconnectFromHost();
-        const QStringList line{reset
-                                   ? QStringLiteral("Event: Socket error Connection reset by peer")
-                                   : QStringLiteral("Event: Port Closed")};
+        const QStringList line{reset ? u"Event: Socket error Connection reset by peer"_s
+                                     : u"Event: Port Closed"_s};
         QTRY_COMPARE(t.host.log, line);
         QCoreApplication::processEvents();
         QCOMPARE(t.host.log, line);
@@ -216,7 +215,7 @@ private slots:
         QTcpSocket next;
         next.connectToHost(QHostAddress::LocalHost, quint16(usedPort));
         QTRY_COMPARE(t.socket().State(), qint16(7));
-        QVERIFY(t.host.log.last().startsWith(QStringLiteral("Event: Connect request id = ")));
+        QVERIFY(t.host.log.last().startsWith(u"Event: Connect request id = "_s));
         t.poll();
         QTRY_COMPARE(next.bytesAvailable(), qint64(5));
     }
@@ -234,17 +233,15 @@ private slots:
                             const char *line, bool dropped) {
             QTest::newRow(name) << link << address << port << QString::fromLatin1(line) << dropped;
         };
-        const QString noHost = QStringLiteral("no such host!");
+        const QString noHost = u"no such host!"_s;
         row("link 1, refused", 1, kLoopback, unused, "Event: Socket error Connection refused",
             true);
         row("link 1, host not found", 1, noHost, unused, "Event: Socket error Host not found",
             false);
         row("link 2, reset at once", 2, kLoopback, {},
             "Event: Socket error Connection reset by peer", false);
-        row("link 1, port not a number", 1, kLoopback, QStringLiteral("abc"),
-            "Unable to set socket", false);
-        row("link 1, port 65536", 1, kLoopback, QStringLiteral("65536"), "Unable to set socket",
-            false);
+        row("link 1, port not a number", 1, kLoopback, u"abc"_s, "Unable to set socket", false);
+        row("link 1, port 65536", 1, kLoopback, u"65536"_s, "Unable to set socket", false);
         row("link 2, empty address", 2, QString(), unused, "Unable to set socket", false);
     }
 
@@ -275,7 +272,7 @@ private slots:
     void floodIsShownInBoundedPieces() {
         constexpr qint64 kFloodBytes = 20 * 1024 * 1024;
         const auto cutMark = [](qsizetype cut) {
-            return cut > 0 ? QStringLiteral("<%1 earlier bytes not shown>").arg(cut) : QString();
+            return cut > 0 ? u"<%1 earlier bytes not shown>"_s.arg(cut) : QString();
         };
         Peer peer;
         SteppedLink t(2);
@@ -367,10 +364,8 @@ private slots:
                  (QList<qint64>{samples.size(), samples.first(), samples.last()}));
         for (const double p : {1.0, 50.0, 95.0, 99.9}) {
             const qint64 exact = samples.at(qint64(std::ceil(p * samples.size() / 100.0)) - 1);
-            QVERIFY2(
-                std::abs(double(stats.percentileUs(p) - exact)) <= 0.01 * double(exact),
-                qPrintable(
-                    QStringLiteral("p%1: %2 for %3").arg(p).arg(stats.percentileUs(p)).arg(exact)));
+            QVERIFY2(std::abs(double(stats.percentileUs(p) - exact)) <= 0.01 * double(exact),
+                     qPrintable(u"p%1: %2 for %3"_s.arg(p).arg(stats.percentileUs(p)).arg(exact)));
             QCOMPARE(merged.percentileUs(p), stats.percentileUs(p));
         }
     }

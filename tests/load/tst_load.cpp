@@ -19,6 +19,8 @@
 #include <QTest>
 #include <QTimer>
 
+using namespace Qt::Literals::StringLiterals;
+
 namespace {
 
 // Words separated by spaces.
@@ -41,13 +43,11 @@ struct LoadRun {
 };
 
 QStringList loadArguments(const Receiver &receiver, const QStringList &extra) {
-    QStringList arguments{QStringLiteral("talvgen-cli"), QStringLiteral("load")};
-    arguments
-        << QStringLiteral("--type4")
-        << QStringLiteral("127.0.0.1:%1").arg(receiver.type4Port() ? receiver.type4Port() : 1);
-    arguments
-        << QStringLiteral("--type5")
-        << QStringLiteral("127.0.0.1:%1").arg(receiver.type5Port() ? receiver.type5Port() : 1);
+    QStringList arguments{u"talvgen-cli"_s, u"load"_s};
+    arguments << u"--type4"_s
+              << u"127.0.0.1:%1"_s.arg(receiver.type4Port() ? receiver.type4Port() : 1);
+    arguments << u"--type5"_s
+              << u"127.0.0.1:%1"_s.arg(receiver.type5Port() ? receiver.type5Port() : 1);
     return arguments + extra;
 }
 
@@ -95,19 +95,15 @@ private slots:
         QTest::addColumn<double>("percent");
         QTest::addColumn<qint64>("expected");
         // Three significant digits: within 0.1 % of the true value.
-        QTest::newRow("uniform 1..100000 us, p50")
-            << QStringLiteral("uniform") << 50.0 << qint64(50'000);
-        QTest::newRow("uniform p99") << QStringLiteral("uniform") << 99.0 << qint64(99'000);
-        QTest::newRow("uniform p99.9") << QStringLiteral("uniform") << 99.9 << qint64(99'900);
-        QTest::newRow("uniform p100 is the max")
-            << QStringLiteral("uniform") << 100.0 << qint64(100'000);
-        QTest::newRow("small values are exact") << QStringLiteral("small") << 50.0 << qint64(1'000);
-        QTest::newRow("minutes: 1 in 1000 at 90 s")
-            << QStringLiteral("tail") << 99.95 << qint64(90'000'000);
-        QTest::newRow("p99.9 of that tail stays low")
-            << QStringLiteral("tail") << 99.9 << qint64(1'000);
+        QTest::newRow("uniform 1..100000 us, p50") << u"uniform"_s << 50.0 << qint64(50'000);
+        QTest::newRow("uniform p99") << u"uniform"_s << 99.0 << qint64(99'000);
+        QTest::newRow("uniform p99.9") << u"uniform"_s << 99.9 << qint64(99'900);
+        QTest::newRow("uniform p100 is the max") << u"uniform"_s << 100.0 << qint64(100'000);
+        QTest::newRow("small values are exact") << u"small"_s << 50.0 << qint64(1'000);
+        QTest::newRow("minutes: 1 in 1000 at 90 s") << u"tail"_s << 99.95 << qint64(90'000'000);
+        QTest::newRow("p99.9 of that tail stays low") << u"tail"_s << 99.9 << qint64(1'000);
         QTest::newRow("over an hour counts as an hour")
-            << QStringLiteral("huge") << 50.0 << qint64(3'600'000'000);
+            << u"huge"_s << 50.0 << qint64(3'600'000'000);
     }
 
     void histogramPercentiles() {
@@ -209,8 +205,8 @@ private slots:
     void openLoopKeepsItsArrivals_data() {
         QTest::addColumn<QString>("maxInFlight");
         QTest::addColumn<qint64>("shortfall");
-        QTest::newRow("room for all") << QStringLiteral("100") << qint64(0);
-        QTest::newRow("room for 10: the rest is shortfall") << QStringLiteral("10") << qint64(30);
+        QTest::newRow("room for all") << u"100"_s << qint64(0);
+        QTest::newRow("room for 10: the rest is shortfall") << u"10"_s << qint64(30);
     }
 
     // A receiver answering after 300 ms does not slow the arrivals: 40 at 200/s
@@ -238,10 +234,10 @@ private slots:
     void faultsByKind_data() {
         QTest::addColumn<QString>("misbehaviour");
         QTest::addColumn<int>("fault");
-        QTest::newRow("refused") << QStringLiteral("refuse") << int(Fault::Refused);
-        QTest::newRow("reset") << QStringLiteral("reset") << int(Fault::Reset);
-        QTest::newRow("unanswered") << QStringLiteral("no-reply") << int(Fault::Unanswered);
-        QTest::newRow("malformed") << QStringLiteral("reply NAK") << int(Fault::Malformed);
+        QTest::newRow("refused") << u"refuse"_s << int(Fault::Refused);
+        QTest::newRow("reset") << u"reset"_s << int(Fault::Reset);
+        QTest::newRow("unanswered") << u"no-reply"_s << int(Fault::Unanswered);
+        QTest::newRow("malformed") << u"reply NAK"_s << int(Fault::Malformed);
     }
 
     // Each fault is counted by kind on both links, and none stops the run.
@@ -302,9 +298,9 @@ private slots:
                     "term_002_len_0688_type_3_fields_52 "
                     "term_003_len_0114_type_3_fields_52");
         QTest::newRow("canned and data file in turn, each file frame its body's terminal ID")
-            << QStringList{QStringLiteral("--data-file"),
-                           QStringLiteral(TALVGEN_SOURCE_DIR "/samples/ipnd3.x01"),
-                           QStringLiteral("--record"), QStringLiteral("max")}
+            << QStringList{u"--data-file"_s,
+                           QStringLiteral(TALVGEN_SOURCE_DIR "/samples/ipnd3.x01"), u"--record"_s,
+                           u"max"_s}
             << args("term_999_len_0706_type_3_fields_52 "
                     "term_012_len_0255_type_3_fields_52 "
                     "term_999_len_0706_type_3_fields_52 "
@@ -328,7 +324,7 @@ private slots:
         QCOMPARE(run.tallies.at(0).answered, 4);
         QStringList expected;
         for (const QString &detail : details)
-            expected << detail + QStringLiteral("_OK");
+            expected << detail + u"_OK"_s;
         QCOMPARE(received, expected);
     }
 
@@ -372,12 +368,11 @@ private slots:
         Receiver receiver(options);
         QVERIFY(receiver.start());
         QTemporaryDir dir;
-        const QString csv = dir.filePath(QStringLiteral("load.csv"));
-        const QString junit = dir.filePath(QStringLiteral("load.xml"));
+        const QString csv = dir.filePath(u"load.csv"_s);
+        const QString junit = dir.filePath(u"load.xml"_s);
         Printed printed;
-        const QStringList arguments = loadArguments(
-            receiver,
-            QStringList{QStringLiteral("--csv"), csv, QStringLiteral("--junit"), junit} << run);
+        const QStringList arguments =
+            loadArguments(receiver, QStringList{u"--csv"_s, csv, u"--junit"_s, junit} << run);
         QCOMPARE(printed.run(arguments), exitStatus);
         QCOMPARE(printed.err.data(), QByteArray());
         QVERIFY(printed.out.data().contains(exitStatus ? "Result: FAIL: " : "Result: PASS"));
@@ -392,19 +387,18 @@ private slots:
             // link. A busy machine may hold the last arrival of the second past the
             // tick: what was sent by then is answered or still in flight, never lost.
             const QRegularExpressionMatch line =
-                QRegularExpression(QStringLiteral("^1 s target 10/s \\| type4 sent (\\d+)/s in "
-                                                  "flight (\\d+) answered (\\d+) "))
+                QRegularExpression(u"^1 s target 10/s \\| type4 sent (\\d+)/s in "
+                                   "flight (\\d+) answered (\\d+) "_s)
                     .match(QString::fromLatin1(printed.out.data()));
             QVERIFY2(line.hasMatch(), printed.out.data().left(200).constData());
             QVERIFY(line.captured(1).toInt() >= 9);
             QCOMPARE(line.captured(2).toInt() + line.captured(3).toInt(), line.captured(1).toInt());
             for (const auto &[row, link] : {std::pair{1, "type4"}, std::pair{2, "type5"}}) {
                 const QStringList cells = QString::fromLatin1(rows.at(row)).split(QLatin1Char(','));
-                QCOMPARE(cells.mid(1, 2),
-                         (QStringList{QString::fromLatin1(link), QStringLiteral("10.0")}));
+                QCOMPARE(cells.mid(1, 2), (QStringList{QString::fromLatin1(link), u"10.0"_s}));
                 QVERIFY(cells.at(3).toInt() >= 9);
                 QCOMPARE(cells.at(4).toInt() + cells.at(6).toInt(), cells.at(3).toInt());
-                QCOMPARE(cells.at(5), QStringLiteral("0"));
+                QCOMPARE(cells.at(5), u"0"_s);
             }
         }
 
@@ -425,18 +419,18 @@ private slots:
                                         "nothing to load: give --type4 or --type5 HOST:PORT");
         QTest::newRow("bad rate")
             << args("--type4 h:1 --rate fast --count 1")
-            << QStringLiteral("--rate wants arrivals a second such as 500/s, not \"fast\"");
+            << u"--rate wants arrivals a second such as 500/s, not \"fast\""_s;
         QTest::newRow("bad ramp")
             << args("--type4 h:1 --ramp 1:2")
-            << QStringLiteral("--ramp wants R0:R1:SECONDS such as 100:1000:60, not \"1:2\"");
+            << u"--ramp wants R0:R1:SECONDS such as 100:1000:60, not \"1:2\""_s;
         QTest::newRow("no end") << args("--type4 h:1 --rate 5/s")
-                                << QStringLiteral("give --duration SECONDS or --count N");
+                                << u"give --duration SECONDS or --count N"_s;
         QTest::newRow("bad term-ids")
             << args("--type4 h:1 --count 1 --term-ids 149-100")
-            << QStringLiteral("--term-ids wants a range such as 100-149, not \"149-100\"");
+            << u"--term-ids wants a range such as 100-149, not \"149-100\""_s;
         QTest::newRow("missing data file")
             << args("--type4 h:1 --count 1 --data-file /nonexistent/x.x01")
-            << QStringLiteral("/nonexistent/x.x01: No such file or directory");
+            << u"/nonexistent/x.x01: No such file or directory"_s;
     }
 
     void usageErrors() {
@@ -445,9 +439,8 @@ private slots:
         Printed printed;
         const QStringList all = args("talvgen-cli load") + arguments;
         QCOMPARE(printed.run(all), 2);
-        QCOMPARE(
-            QString::fromLocal8Bit(printed.err.data()),
-            QStringLiteral("talvgen-cli load: %1\nTry 'talvgen-cli load --help'\n").arg(error));
+        QCOMPARE(QString::fromLocal8Bit(printed.err.data()),
+                 u"talvgen-cli load: %1\nTry 'talvgen-cli load --help'\n"_s.arg(error));
         QCOMPARE(printed.out.data(), QByteArray());
     }
 };
