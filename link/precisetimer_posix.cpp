@@ -24,10 +24,10 @@ public:
     }
     ~TimerFdWaiter() override { ::close(m_fd); }
     void arm(qint64 waitNs) override {
-        itimerspec spec{};
-        spec.it_value.tv_sec = time_t(waitNs / 1'000'000'000);
-        spec.it_value.tv_nsec = long(waitNs % 1'000'000'000);
-        ::timerfd_settime(m_fd, 0, &spec, nullptr);
+        itimerspec setting{};
+        setting.it_value.tv_sec = time_t(waitNs / 1'000'000'000);
+        setting.it_value.tv_nsec = long(waitNs % 1'000'000'000);
+        ::timerfd_settime(m_fd, 0, &setting, nullptr);
     }
 
 private:
