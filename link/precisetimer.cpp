@@ -19,9 +19,9 @@ PreciseTimer::~PreciseTimer() = default;
 
 void PreciseTimer::start(qint64 waitNs) {
     m_active = true;
-    if (m_waiter)
-        m_waiter->arm(std::max<qint64>(1, waitNs)); // zero would disarm it
-    else
+    // Zero would disarm it; a wait the system refuses falls to Qt's timer
+    // rather than never ending.
+    if (!m_waiter || !m_waiter->arm(std::max<qint64>(1, waitNs)))
         m_fallback.start(int(std::max<qint64>(0, (waitNs + 999'999) / 1'000'000)));
 }
 

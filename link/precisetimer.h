@@ -28,7 +28,8 @@ public:
     class Waiter {
     public:
         virtual ~Waiter() = default;
-        virtual void arm(qint64 waitNs) = 0; // zero disarms
+        // Zero disarms; false when the system refused the wait.
+        virtual bool arm(qint64 waitNs) = 0;
     };
 
 signals:

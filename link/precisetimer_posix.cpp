@@ -23,11 +23,11 @@ public:
         });
     }
     ~TimerFdWaiter() override { ::close(m_fd); }
-    void arm(qint64 waitNs) override {
+    bool arm(qint64 waitNs) override {
         itimerspec setting{};
         setting.it_value.tv_sec = time_t(waitNs / 1'000'000'000);
         setting.it_value.tv_nsec = long(waitNs % 1'000'000'000);
-        ::timerfd_settime(m_fd, 0, &setting, nullptr);
+        return ::timerfd_settime(m_fd, 0, &setting, nullptr) == 0;
     }
 
 private:

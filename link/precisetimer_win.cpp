@@ -23,12 +23,11 @@ public:
             if (!m_armed)
                 return;
             // A signal from a wait since replaced, or one the timer's own
-            // clock gave early, is not the end of this wait: wait out the rest.
+            // clock gave early, is not the end of this wait: wait out the rest
+            // (or, should the system refuse that, end it now, not never).
             const qint64 restNs = m_dueNs - m_clock.nsecsElapsed();
-            if (restNs > kSlackNs) {
-                setTimer(restNs);
+            if (restNs > kSlackNs && setTimer(restNs))
                 return;
-            }
             m_armed = false;
             fired();
         });
@@ -38,22 +37,22 @@ public:
         m_notifier.setEnabled(false);
         ::CloseHandle(m_timer);
     }
-    void arm(qint64 waitNs) override {
+    bool arm(qint64 waitNs) override {
         if (waitNs == 0) {
             m_armed = false;
-            ::CancelWaitableTimer(m_timer);
-            return;
+            return ::CancelWaitableTimer(m_timer) != 0;
         }
         m_armed = true;
         m_dueNs = m_clock.nsecsElapsed() + waitNs;
-        setTimer(waitNs);
+        m_armed = setTimer(waitNs);
+        return m_armed;
     }
 
 private:
-    void setTimer(qint64 waitNs) {
+    bool setTimer(qint64 waitNs) {
         LARGE_INTEGER due;
         due.QuadPart = -std::max<qint64>(1, waitNs / 100); // relative, in 100 ns units
-        ::SetWaitableTimer(m_timer, &due, 0, nullptr, nullptr, FALSE);
+        return ::SetWaitableTimer(m_timer, &due, 0, nullptr, nullptr, FALSE) != 0;
     }
 
     static constexpr qint64 kSlackNs = 200'000;
