@@ -170,6 +170,9 @@ private slots:
         s.store.OpenXMLFile(u".\\*.xml"_s);                          // the dialog cancelled
         QCOMPARE(s.events, QStringList{kErrorLine + u".\\*.xml"_s}); // log not cleared
         QCOMPARE(nextType5Packet(QByteArray(), s.store), QByteArray("z"));
+#ifdef Q_OS_WIN
+        QSKIP("A Windows file name cannot hold a backslash: there it always separates folders");
+#endif
         s.store.OpenXMLFile(s.write("q\n", u"back\\slash.xml"_s)); // as written
         QCOMPARE(nextType5Packet(QByteArray(), s.store), QByteArray("q"));
     }
