@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Thin wrappers around scripts/ and CMake. `make run` and `make test` work on a fresh machine.
 BUILD ?= build
 SANITIZE ?= OFF

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The canned Type 4 test packets and the Type 5 panel.
 #include "frmipndzandrel.h"
 

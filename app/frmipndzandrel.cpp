@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "frmipndzandrel.h"
 
 #if TALVGEN_CHART
@@ -533,8 +534,13 @@ void frmIPNDZandrel::chkChart_Click(bool shown) {
     if (responseChart->isHidden() != shown)
         return;
     responseChart->setVisible(shown);
-    if (!isMaximized() && !isFullScreen())
-        resize(width() + (shown ? kChartWidthPx : -kChartWidthPx), height());
+    if (isMaximized() || isFullScreen())
+        return;
+    // The screen may not give all of the chart's width: hidden, the window
+    // goes back to the width it had, not to a width less what it asked for.
+    if (shown)
+        m_widthWithoutChart = width();
+    resize(shown ? width() + kChartWidthPx : m_widthWithoutChart, height());
 }
 #endif
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include "commandline.h"
@@ -228,4 +229,7 @@ private:
     QButtonGroup *m_testTypeGroup = nullptr;
     qint32 m_gProcessedCount = 0;
     bool m_unloaded = false;
+#if TALVGEN_CHART
+    int m_widthWithoutChart = 0; // the window's width before the chart showed
+#endif
 };

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The packet cycle: Start and Stop, the one-second tick, the period box.
 #include "frmipndzandrel.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window under a flood: the real window (offscreen) against a peer on
 // 127.0.0.1 that pushes 50 MB at link 2 as fast as the window reads, and then
 // a peer that floods link 1 on every connection while link 2's peer sends

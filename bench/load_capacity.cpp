@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The load engine of `talvgen-cli load` against talvrecv on 127.0.0.1 (its
 // own process, printing nothing):
 //  1. Type 4, one connection per frame: the highest rate the engine sustains

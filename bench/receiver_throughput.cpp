@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How many Type 4 frames a second the reference receiver checks and
 // answers on 127.0.0.1. The receiver runs on a thread of its own, printing
 // its lines to /dev/null; a load client on the main thread sends the

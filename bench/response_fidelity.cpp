@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How faithfully link 1 times a response: the counted 10 ms timer
 // (gResponseTime, as the "Response Time N milliseconds" line logs it) and the
 // precise measurement (packet handed over to first response byte), each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The AML document splitter and checker: documents back to back in one
 // buffer, each checked, the rest left for later.
 #include "amllayout.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ParseCommandLine and its two conversions over any text: at most ten
 // fields filled, one problem line per token it could not convert.
 #include "commandline.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The receiver's handling of a connection's bytes: the sniffing of a Type 4
 // against a Type 5 stream, heartbeat answers, frames and documents split
 // over reads. Bit 4 of the control byte selects small limits, so that the

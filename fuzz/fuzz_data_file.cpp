@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The IPND data file over a file of fuzzed bytes. The first byte picks the
 // reader: the RAWLOG reader, the MULTIPKT reader driven as the packet
 // cycle drives it, or the text line reader alone, whose lines are compared

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // restampXmlLine: a line is replaced whole exactly when isRestampedXmlLine
 // says so, and a replaced line is one element holding the moment.
 #include "fuzzsupport.h"

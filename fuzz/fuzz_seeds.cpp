@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the seed inputs of every fuzz target into a folder per target,
 // made from the canned records and the files in samples/, so that the
 // repository keeps only the regression inputs found by fuzzing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Type 4 checker: the fuzzed bytes as a body, as a frame, and framed
 // as the canned and data-file senders frame a body.
 #include "fuzzsupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "outgoingconnection.h"
 
 // The system calls (start, localPort, watching for the outcome, closeDescriptor)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "outgoingconnection.h"
 
 #include <QSocketNotifier>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 bool OutgoingConnection::start(const QHostAddress &address, quint16 port) {
+    m_error = 0;
     sockaddr_storage remote{};
     socklen_t size = 0;
     if (address.protocol() == QAbstractSocket::IPv6Protocol) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Winsock before anything that brings in windows.h.
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -9,6 +10,7 @@
 #include <cstring>
 
 bool OutgoingConnection::start(const QHostAddress &address, quint16 port) {
+    m_error = 0;
     sockaddr_storage remote{};
     int size = 0;
     if (address.protocol() == QAbstractSocket::IPv6Protocol) {

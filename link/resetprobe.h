@@ -1,6 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QtGlobal>
+
+#include <utility>
 
 // Qt reports a connection the peer reset and one it closed in order with the
 // same error. These tell them apart, in the system's own terms.
@@ -16,6 +19,15 @@ public:
     ResetProbe() = default;
     ResetProbe(const ResetProbe &) = delete;
     ResetProbe &operator=(const ResetProbe &) = delete;
+    ResetProbe(ResetProbe &&other) noexcept
+        : m_handle(std::exchange(other.m_handle, -1)) {}
+    ResetProbe &operator=(ResetProbe &&other) noexcept {
+        if (this != &other) {
+            drop();
+            m_handle = std::exchange(other.m_handle, -1);
+        }
+        return *this;
+    }
     ~ResetProbe() { drop(); }
 
     void keep(qintptr socketDescriptor); // a probe kept before is dropped

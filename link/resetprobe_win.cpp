@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Winsock before anything that brings in windows.h.
 #include <winsock2.h>
 

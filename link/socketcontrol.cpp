@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "socketcontrol.h"
 
 #include "outgoingconnection.h"
@@ -199,6 +200,10 @@ void SocketControl::outgoingFinished() {
         m_state = SocketState::Connected;
         emit connectEvent();
     });
+    // A reset between the connect and the adoption: Wine tells a socket
+    // registered after it of nothing.
+    if (m_resetProbe.saysReset())
+        peerEnded(false);
 }
 
 void SocketControl::dropOutgoing() {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include "resetprobe.h"
@@ -101,6 +102,13 @@ public:
     // When the data of the current dataArrivalEvent was first read from the system.
     qint64 arrivalNs() const { return m_arrivalNs; }
 
+    struct Failure {
+        qint16 number;
+        QString description;
+    };
+    // The system's own error number as the Winsock number and text.
+    static Failure failureOfSystemError(int error);
+
 signals:
     void connectEvent();
     void connectionRequestEvent(qint32 requestId);
@@ -113,11 +121,6 @@ private slots:
     void hostLookedUp(const QHostInfo &info);
 
 private:
-    struct Failure {
-        qint16 number;
-        QString description;
-    };
-
     void post(std::function<void()> deliver);
     void startConnection(const QHostAddress &address);
     void outgoingFinished();
@@ -133,8 +136,6 @@ private:
     static Failure failureOf(const QTcpSocket &socket);
     // Opens the listener even while a connection on that port is winding down.
     static bool listenOn(QTcpServer &server, const QHostAddress &address, quint16 port);
-    // The system's own error number as the Winsock number and text.
-    static Failure failureOfSystemError(int error);
 
     SocketState m_state = SocketState::Closed;
     qint16 m_protocol = 0;

@@ -1,7 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "loadtraffic.h"
 
 #include "loadrecords.h"
-#include "resetprobe.h"
+#include "outgoingconnection.h"
+#include "socketcontrol.h"
 
 #include <QNetworkProxy>
 #include <QTcpSocket>
@@ -10,17 +12,6 @@ namespace {
 
 const QByteArray kHeartbeat("\x02H\x03", 3);
 const QByteArray kHeartbeatAnswer("\x02\x06\x03", 3);
-
-Fault faultOf(QAbstractSocket::SocketError error) {
-    switch (error) {
-    case QAbstractSocket::ConnectionRefusedError:
-        return Fault::Refused;
-    case QAbstractSocket::RemoteHostClosedError:
-        return Fault::Closed;
-    default:
-        return Fault::SocketError;
-    }
-}
 
 void discard(QTcpSocket *socket, bool orderly) {
     socket->disconnect();
@@ -41,14 +32,41 @@ LoadTraffic::AnswerState LoadTraffic::judge(const QByteArray &received) const {
     return AnswerState::Wrong;
 }
 
-QTcpSocket *LoadTraffic::openSocket() {
-    auto *socket = new QTcpSocket(this);
-    // Without this every connection asks the proxy settings again, which
-    // costs more than the exchange itself on 127.0.0.1.
-    socket->setProxy(QNetworkProxy::NoProxy);
-    socket->connectToHost(m_settings.address, m_settings.port,
-                          QIODevice::ReadWrite | QIODevice::Unbuffered);
-    return socket;
+OutgoingConnection *LoadTraffic::newConnect(std::function<void()> onFinished) {
+    auto *connection = new OutgoingConnection(this);
+    connect(connection, &OutgoingConnection::finished, this, std::move(onFinished));
+    return connection;
+}
+
+bool LoadTraffic::adopt(QTcpSocket &socket, OutgoingConnection &connection) {
+    const qintptr descriptor = connection.takeDescriptor();
+    if (socket.setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState,
+                                   QIODevice::ReadWrite | QIODevice::Unbuffered))
+        return true;
+    OutgoingConnection::closeDescriptor(descriptor);
+    return false;
+}
+
+Fault LoadTraffic::faultOfConnect(int systemError) {
+    switch (SocketControl::failureOfSystemError(systemError).number) {
+    case SocketControl::kErrorConnectionRefused:
+        return Fault::Refused;
+    case SocketControl::kErrorConnectionReset:
+        return Fault::Reset;
+    default:
+        return Fault::SocketError;
+    }
+}
+
+Fault LoadTraffic::faultOf(const QTcpSocket &socket, const ResetProbe &probe) {
+    switch (socket.error()) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return Fault::Refused;
+    case QAbstractSocket::RemoteHostClosedError:
+        return probe.saysReset() ? Fault::Reset : Fault::Closed;
+    default:
+        return Fault::SocketError;
+    }
 }
 
 // ---------------------------------------------------------------- Type 4
@@ -72,10 +90,11 @@ size_t Type4Traffic::idleExchange() {
     // Without this every connection asks the proxy settings again, which
     // costs more than the exchange itself on 127.0.0.1.
     socket->setProxy(QNetworkProxy::NoProxy);
-    connect(socket, &QTcpSocket::connected, this, [this, index] { onConnected(index); });
     connect(socket, &QTcpSocket::readyRead, this, [this, index] { onReadyRead(index); });
     connect(socket, &QTcpSocket::errorOccurred, this, [this, index] { onError(index); });
     m_exchanges[index].socket = socket;
+    if (!m_exchanges[index].connect)
+        m_exchanges[index].connect = newConnect([this, index] { onConnectFinished(index); });
     return index;
 }
 
@@ -98,14 +117,28 @@ void Type4Traffic::launch(qint64 dueUs) {
     m_tally.countSent();
     m_tally.inFlight = m_live;
     exchange.connectStartUs = now();
-    exchange.socket->connectToHost(m_settings.address, m_settings.port,
-                                   QIODevice::ReadWrite | QIODevice::Unbuffered);
+    if (!exchange.connect->start(m_settings.address, m_settings.port)) {
+        const Fault fault = faultOfConnect(exchange.connect->error());
+        finish(index, &fault);
+    }
 }
 
-void Type4Traffic::onConnected(size_t index) {
+void Type4Traffic::onConnectFinished(size_t index) {
     Exchange &exchange = m_exchanges[index];
     if (!exchange.live)
         return;
+    if (const int error = exchange.connect->error()) {
+        const Fault fault = faultOfConnect(error);
+        finish(index, &fault);
+        return;
+    }
+    if (!adopt(*exchange.socket, *exchange.connect)) {
+        const Fault fault = Fault::SocketError;
+        finish(index, &fault);
+        return;
+    }
+    exchange.connected = true;
+    exchange.probe.keep(exchange.socket->socketDescriptor());
     m_tally.connect.record(now() - exchange.connectStartUs);
     exchange.socket->write(exchange.frame);
     exchange.frame.clear();
@@ -143,7 +176,7 @@ void Type4Traffic::onError(size_t index) {
     Exchange &exchange = m_exchanges[index];
     if (!exchange.live)
         return;
-    const Fault fault = faultOf(exchange.socket->error());
+    const Fault fault = faultOf(*exchange.socket, exchange.probe);
     finish(index, &fault);
 }
 
@@ -158,16 +191,21 @@ void Type4Traffic::finish(size_t index, const Fault *fault) {
     --m_live;
     m_tally.inFlight = m_live;
     // Closing after the answer, as link 1 does.
-    if (fault)
+    if (!exchange.connected)
+        exchange.connect->cancel();
+    else if (fault)
         exchange.socket->abort();
     else
         exchange.socket->disconnectFromHost();
+    exchange.connected = false;
+    exchange.probe.drop();
     m_idle.push_back(index);
 }
 
+// An exchange past its time-out is unanswered, unless its connection was
+// reset unheard: Wine tells a watched socket of a reset only at its next write.
 void Type4Traffic::sweep() {
     const qint64 cutoff = now() - m_settings.timeoutUs;
-    const Fault unanswered = Fault::Unanswered;
     while (!m_launchOrder.empty()) {
         const auto [id, index] = m_launchOrder.front();
         const Exchange &exchange = m_exchanges[index];
@@ -175,8 +213,10 @@ void Type4Traffic::sweep() {
         if (!ended && exchange.dueUs > cutoff)
             break;
         m_launchOrder.pop_front();
-        if (!ended)
-            finish(index, &unanswered);
+        if (ended)
+            continue;
+        const Fault fault = exchange.probe.saysReset() ? Fault::Reset : Fault::Unanswered;
+        finish(index, &fault);
     }
 }
 
@@ -184,7 +224,10 @@ void Type4Traffic::abandon() {
     for (Exchange &exchange : m_exchanges) {
         if (exchange.live) {
             exchange.live = false;
+            exchange.connect->cancel();
             exchange.socket->abort();
+            exchange.connected = false;
+            exchange.probe.drop();
         }
     }
     m_idle.clear();
@@ -226,16 +269,17 @@ void Type5Traffic::launch(qint64 dueUs) {
         return;
     }
     carrier.waiting.push_back(dueUs);
-    if (!carrier.socket)
+    if (!carrier.connecting)
         open(index);
 }
 
 void Type5Traffic::open(size_t index) {
     Carrier &carrier = m_carriers[index];
-    carrier.socket = openSocket();
-    connect(carrier.socket, &QTcpSocket::connected, this, [this, index] { onConnected(index); });
-    connect(carrier.socket, &QTcpSocket::readyRead, this, [this, index] { onReadyRead(index); });
-    connect(carrier.socket, &QTcpSocket::errorOccurred, this, [this, index] { onError(index); });
+    if (!carrier.connect)
+        carrier.connect = newConnect([this, index] { onConnectFinished(index); });
+    carrier.connecting = true;
+    if (!carrier.connect->start(m_settings.address, m_settings.port))
+        drop(index, faultOfConnect(carrier.connect->error()));
 }
 
 void Type5Traffic::send(Carrier &carrier, qint64 dueUs) {
@@ -243,8 +287,24 @@ void Type5Traffic::send(Carrier &carrier, qint64 dueUs) {
     carrier.outstanding.push_back(dueUs);
 }
 
-void Type5Traffic::onConnected(size_t index) {
+void Type5Traffic::onConnectFinished(size_t index) {
     Carrier &carrier = m_carriers[index];
+    if (const int error = carrier.connect->error()) {
+        drop(index, faultOfConnect(error));
+        return;
+    }
+    auto *socket = new QTcpSocket(this);
+    socket->setProxy(QNetworkProxy::NoProxy);
+    if (!adopt(*socket, *carrier.connect)) {
+        delete socket;
+        drop(index, Fault::SocketError);
+        return;
+    }
+    carrier.connecting = false;
+    carrier.socket = socket;
+    carrier.probe.keep(socket->socketDescriptor());
+    connect(socket, &QTcpSocket::readyRead, this, [this, index] { onReadyRead(index); });
+    connect(socket, &QTcpSocket::errorOccurred, this, [this, index] { onError(index); });
     carrier.connected = true;
     while (!carrier.waiting.empty()) {
         send(carrier, carrier.waiting.front());
@@ -304,7 +364,7 @@ void Type5Traffic::takeAnswers(Carrier &carrier) {
 void Type5Traffic::onError(size_t index) {
     Carrier &carrier = m_carriers[index];
     if (carrier.socket)
-        drop(index, faultOf(carrier.socket->error()));
+        drop(index, faultOf(*carrier.socket, carrier.probe));
 }
 
 void Type5Traffic::drop(size_t index, Fault fault) {
@@ -313,8 +373,18 @@ void Type5Traffic::drop(size_t index, Fault fault) {
     for (qint64 i = 0; i < lost; ++i)
         m_tally.countFault(fault);
     m_tally.inFlight -= lost;
-    discard(carrier.socket, false);
+    close(carrier);
+}
+
+// Ready to connect again, with the same connect object.
+void Type5Traffic::close(Carrier &carrier) {
+    OutgoingConnection *connection = carrier.connect;
+    if (carrier.connecting && connection)
+        connection->cancel();
+    if (carrier.socket)
+        discard(carrier.socket, false);
     carrier = Carrier();
+    carrier.connect = connection;
 }
 
 void Type5Traffic::sweep() {
@@ -324,15 +394,12 @@ void Type5Traffic::sweep() {
         const std::deque<qint64> &oldest =
             carrier.outstanding.empty() ? carrier.waiting : carrier.outstanding;
         if (!oldest.empty() && oldest.front() <= cutoff)
-            drop(i, Fault::Unanswered);
+            drop(i, carrier.probe.saysReset() ? Fault::Reset : Fault::Unanswered);
     }
 }
 
 void Type5Traffic::abandon() {
-    for (Carrier &carrier : m_carriers) {
-        if (carrier.socket)
-            discard(carrier.socket, false);
-        carrier = Carrier();
-    }
+    for (Carrier &carrier : m_carriers)
+        close(carrier);
     m_tally.inFlight = 0;
 }

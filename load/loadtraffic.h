@@ -1,6 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include "linktally.h"
+#include "resetprobe.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -11,6 +13,7 @@
 #include <vector>
 
 class LoadRecords;
+class OutgoingConnection;
 class QTcpSocket;
 
 struct TrafficSettings {
@@ -22,7 +25,8 @@ struct TrafficSettings {
     std::function<qint64()> nowUs; // the run's monotonic clock
 };
 
-// One link's exchanges. launch() is called for each arrival at the moment it
+// One link's exchanges, each connection made by link/'s single-attempt
+// connect and watched by its reset probe. launch() is called for each arrival at the moment it
 // falls due (dueUs on the run's clock); sweep() fails the overdue ones.
 class LoadTraffic : public QObject {
 public:
@@ -42,9 +46,16 @@ protected:
     // An answer that is complete, one still arriving, or neither.
     enum class AnswerState { Complete, Partial, Wrong };
     AnswerState judge(const QByteArray &received) const;
-    // Opens a connection; the socket reads nothing by itself, so a reset can
-    // be told from an orderly close before the first read.
-    QTcpSocket *openSocket();
+    // A single-attempt connect, kept for the next connection once this one has ended.
+    OutgoingConnection *newConnect(std::function<void()> onFinished);
+    // The connected descriptor as an unbuffered socket, which reads nothing by
+    // itself, so a reset can be told from an orderly close before the first
+    // read; false (the descriptor closed) when Qt will not take it.
+    static bool adopt(QTcpSocket &socket, OutgoingConnection &connect);
+    // A connect that failed, by the system's error.
+    static Fault faultOfConnect(int systemError);
+    // What Qt's socket error means; a close the probe shows was a reset is one.
+    static Fault faultOf(const QTcpSocket &socket, const ResetProbe &probe);
     qint64 now() const { return m_settings.nowUs(); }
 
     TrafficSettings m_settings;
@@ -53,9 +64,9 @@ protected:
 };
 
 // Type 4: a connection per frame, closed once the answer is in, as link 1
-// does it. Socket objects are kept for the next exchange once theirs has
-// ended: a connection then costs no object, no signal connections and no
-// deferred delete.
+// does it. Socket and connect objects are kept for the next exchange once
+// theirs has ended: a connection then costs no object and no signal
+// connections.
 class Type4Traffic : public LoadTraffic {
 public:
     using LoadTraffic::LoadTraffic;
@@ -67,9 +78,12 @@ public:
 
 private:
     struct Exchange {
+        OutgoingConnection *connect = nullptr;
         QTcpSocket *socket = nullptr;
+        ResetProbe probe;
         bool live = false;
-        quint64 id = 0; // launch number
+        bool connected = false; // the socket holds the connection
+        quint64 id = 0;         // launch number
         qint64 dueUs = 0;
         qint64 connectStartUs = 0;
         QByteArray frame;
@@ -77,7 +91,7 @@ private:
     };
 
     size_t idleExchange();
-    void onConnected(size_t index);
+    void onConnectFinished(size_t index);
     void onReadyRead(size_t index);
     void onError(size_t index);
     // Ends the exchange: answered when fault is null.
@@ -108,7 +122,10 @@ public:
 
 private:
     struct Carrier {
+        OutgoingConnection *connect = nullptr; // kept when the carrier closes
         QTcpSocket *socket = nullptr;
+        ResetProbe probe;
+        bool connecting = false;
         bool connected = false;
         QByteArray received;
         std::deque<qint64> waiting;     // due times of documents not yet sent
@@ -117,12 +134,13 @@ private:
 
     void open(size_t index);
     void send(Carrier &carrier, qint64 dueUs);
-    void onConnected(size_t index);
+    void onConnectFinished(size_t index);
     void onReadyRead(size_t index);
     void onError(size_t index);
     void takeAnswers(Carrier &carrier);
     // Closes the carrier; every document on it fails with fault.
     void drop(size_t index, Fault fault);
+    void close(Carrier &carrier);
 
     std::vector<Carrier> m_carriers;
     size_t m_nextCarrier = 0;

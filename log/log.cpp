@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "log.h"
 
 void Log::LogMessage(const QString &message) {

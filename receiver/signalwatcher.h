@@ -1,12 +1,15 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QObject>
 
 class QSocketNotifier;
 
-// Turns SIGINT and SIGTERM into a Qt signal on the event loop. The handler
-// only writes the signal number into a socket pair; everything else runs
-// in the loop. One watcher at a time.
+// Turns SIGINT and SIGTERM (on Windows: Ctrl-C, Ctrl-Break, closing the
+// console, and QProcess::terminate's WM_CLOSE) into a Qt signal on the event
+// loop; the handler only notes the signal, everything else runs in the loop.
+// One watcher at a time. The system calls are in signalwatcher_posix.cpp and
+// signalwatcher_win.cpp.
 class SignalWatcher : public QObject {
     Q_OBJECT
 

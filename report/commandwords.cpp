@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "commandwords.h"
 
 std::optional<qint64> wholeNumber(const QString &text, qint64 low, qint64 high) {

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes our made-up IPND data files into this folder.
 
 Every subscriber here is invented. Telephone numbers come from the ranges

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Fills the window's response-time chart for docs/chart.png, through the accessibility bus:
 ticks "Chart", presses "Standard" for Type 4 answers, then "Send" for Type 5 documents.
 

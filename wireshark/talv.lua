@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: GPL-3.0-or-later
 -- talv.lua: Wireshark dissector for talvgen's two links.
 --
 -- Link 1 (TCP port 7005 by default): Type 4 frames, a 3-character terminal

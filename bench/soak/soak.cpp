@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The soak: talvrecv started turn by turn, misbehaving in each of its
 // ways, and the real window, offscreen, pressed against it: more than 2000
 // Type 4 packets (the canned buttons and the data-file cycle) and 500

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Drives the real talvgen window under Xvfb through the accessibility bus only.
 
 Run inside its own D-Bus session: dbus-run-session -- /usr/bin/python3 atspi_window.py TALVGEN

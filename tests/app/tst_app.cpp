@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window as the operator and a receiver on 127.0.0.1 see it: start-up from the
 // command line, every control by every means, the packet cycle tick by tick, the
 // canned buttons, the Type 5 panel and the chart.
@@ -15,11 +16,13 @@
 #include "type5link.h"
 
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWindow>
@@ -462,6 +465,31 @@ private slots:
         for (qint64 i = 1; i <= 25'000; ++i)
             many << i * 1000;
         QTest::newRow("25,000 responses: the last 10,000") << many << 10'000 << 15'001.0 << 10'000;
+    }
+
+    // The "Chart" box shows the chart beside the log, the window wider by it,
+    // and the chart draws what it holds; unticked, both go back.
+    void chartBoxShowsTheChart() {
+        WindowFixture f;
+        f.w().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.w()));
+        const int narrow = f.w().width();
+        QVERIFY(f.w().responseChart->isHidden());
+        QTest::mouseClick(f.w().chkChart, Qt::LeftButton);
+        QVERIFY(f.w().chkChart->isChecked());
+        QVERIFY(f.w().responseChart->isVisible());
+        QTRY_VERIFY(f.w().width() > narrow);
+        f.w().responseChart->addResponse(0, 5'000);
+        QTRY_COMPARE(f.w().responseChart->drawnCount(ResponseChart::Type4), qsizetype(1));
+        const QImage drawn = f.w().responseChart->grab().toImage();
+        QSet<QRgb> colours;
+        for (int y = 0; y < drawn.height(); y += 4)
+            for (int x = 0; x < drawn.width(); x += 4)
+                colours.insert(drawn.pixel(x, y));
+        QVERIFY2(colours.size() > 2, qPrintable(QString::number(colours.size())));
+        QTest::mouseClick(f.w().chkChart, Qt::LeftButton);
+        QVERIFY(f.w().responseChart->isHidden());
+        QTRY_COMPARE(f.w().width(), narrow);
     }
 
     // Bounded whatever the run's length; drawn once after a burst, not per response.

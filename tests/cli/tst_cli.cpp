@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // talvgen-cli as a pipeline sees it: its options, the runs it drives against
 // peers on 127.0.0.1 with what they print, exit with and report, its tally, and
 // the program itself run and killed as a process.
@@ -177,7 +178,7 @@ struct RunCase {
 
 constexpr int kProcessTimeoutMs = 30000;
 
-const QString kProgram = QStringLiteral(TALVGEN_BINARY_DIR "/cli/talvgen-cli");
+const QString kProgram = QStringLiteral(TALVGEN_CLI_PATH);
 
 } // namespace
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // talvrecv, the reference receiver, run as a separate process on ports of its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The receiver as its peers and its operator see it: what each stream of bytes
 // is judged to be, the lines and the summary, the command line, the sockets on
 // 127.0.0.1 under well-behaved and hostile peers, and the talvrecv program itself.
@@ -9,6 +10,7 @@
 #include "receiverlines.h"
 #include "receiveroptions.h"
 #include "receiverstats.h"
+#include "resetprobe.h"
 #include "talvrecvprocess.h"
 #include "testtext.h"
 #include "type4frame.h"
@@ -75,7 +77,12 @@ struct Client : QObject {
                 [this] { peer = u"127.0.0.1:%1"_s.arg(socket.localPort()); });
         socket.connectToHost(QHostAddress::LocalHost, port);
     }
-    bool isClosed() const { return socket.state() == QAbstractSocket::UnconnectedState; }
+    // Under Wine a reset reaches a socket's notifier only with its next write;
+    // the socket itself knows at once.
+    bool isClosed() const {
+        return socket.state() == QAbstractSocket::UnconnectedState ||
+               takePendingReset(socket.socketDescriptor());
+    }
 
     QTcpSocket socket;
     QByteArray data;

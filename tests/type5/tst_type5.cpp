@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "amllayout.h"
 #include "xmllinestore.h"
 #include "xmlrestamp.h"

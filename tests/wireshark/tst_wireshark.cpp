@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Wireshark dissector (wireshark/talv.lua) read by Debian's tshark over
 // captures made here: the bytes of each row cross a real loopback
 // connection, and the capture is written from what each end received. What
