@@ -5,7 +5,8 @@
 ; current user alone without them (/AllUsers or /CurrentUser choose on the command line);
 ; /S installs silently. The uninstaller is registered under "Apps & features".
 
-Unicode true
+; A 64-bit installer: the programs are 64-bit, and so Wine without its 32-bit half runs it.
+Target amd64-unicode
 SetCompressor /SOLID lzma
 
 !define PRODUCT "talvgen"
