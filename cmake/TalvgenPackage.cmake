@@ -1,34 +1,89 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package (make deb): the three programs in /usr/bin, a desktop entry and an icon
-# for the window, man pages made from --help by help2man, the samples in /usr/share/talvgen.
+# for the window, man pages (talvgen's written by hand, the others made from --help by
+# help2man), the samples in /usr/share/talvgen, and in /usr/share/doc/talvgen the copyright
+# file and the changelog Debian asks of every package.
 include(GNUInstallDirs)
+# Directories the install step creates (and CPack packs) are rwxr-xr-x, not group-writable
+# under a umask of 002; scripts/build-deb runs CPack with umask 022 against stricter ones.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 install(TARGETS talvgen talvgen-cli talvrecv RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES samples/aml.xml samples/ipnd3.x01 samples/multipkt.x01 samples/refusals.x01
         DESTINATION ${CMAKE_INSTALL_DATADIR}/talvgen/samples)
 install(FILES packaging/talvgen.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES packaging/talvgen.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES packaging/debian-copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/talvgen
+        RENAME copyright)
 
+# The files below are made by the target debfiles, which make deb builds; an ordinary build
+# does not. The package's own folder for them:
+set(debfiles ${PROJECT_BINARY_DIR}/debfiles)
+
+# The changelog: one entry for this version, dated by SOURCE_DATE_EPOCH when it is set, else
+# by the newest commit when the sources are a git clone, else by the time CMake runs, so that
+# two package builds of one commit carry the same changelog.
+if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+  find_package(Git QUIET)
+  if(GIT_FOUND)
+    execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
+                    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+                    OUTPUT_VARIABLE commit_time OUTPUT_STRIP_TRAILING_WHITESPACE
+                    RESULT_VARIABLE git_result ERROR_QUIET)
+    if(git_result EQUAL 0 AND commit_time MATCHES "^[0-9]+$")
+      set(ENV{SOURCE_DATE_EPOCH} ${commit_time})
+      set(dated_by_commit ON)
+    endif()
+  endif()
+endif()
+string(TIMESTAMP changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+if(dated_by_commit)
+  unset(ENV{SOURCE_DATE_EPOCH})
+endif()
+set(TALVGEN_MAINTAINER "talvgen developers <talvgen-devel@users.noreply.invalid>")
+file(CONFIGURE OUTPUT ${debfiles}/changelog CONTENT
+"talvgen (${PROJECT_VERSION}) unstable; urgency=medium
+
+  * talvgen ${PROJECT_VERSION}: the window (talvgen), the headless runner
+    (talvgen-cli) and the reference receiver (talvrecv).
+
+ -- ${TALVGEN_MAINTAINER}  ${changelog_date}
+")
+add_custom_command(OUTPUT ${debfiles}/changelog.gz
+  COMMAND gzip -9nkf ${debfiles}/changelog
+  DEPENDS ${debfiles}/changelog VERBATIM)
+install(FILES ${debfiles}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/talvgen OPTIONAL)
+
+# The window takes no options (every token fills one of its fields), so it has no --help for
+# help2man to read: its page is written by hand.
+add_custom_command(OUTPUT ${debfiles}/talvgen.1.gz
+  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/packaging/talvgen.1 ${debfiles}/talvgen.1
+  COMMAND gzip -9nf ${debfiles}/talvgen.1
+  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/talvgen.1 VERBATIM)
+set(pages ${debfiles}/talvgen.1.gz)
 find_program(HELP2MAN help2man)
 if(HELP2MAN)
-  set(pages)
+  # Each page's NAME line, which whatis and apropos show.
+  set(whatis_talvgen-cli "run the talvgen window without a screen, for test pipelines")
+  set(whatis_talvrecv "reference receiver for talvgen's Type 4 frames and Type 5 documents")
   foreach(program talvgen-cli talvrecv)
-    set(page ${PROJECT_BINARY_DIR}/man/${program}.1)
+    set(page ${debfiles}/${program}.1)
     add_custom_command(OUTPUT ${page}.gz
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
       COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
-              ${HELP2MAN} --no-info --no-discard-stderr --output=${page} $<TARGET_FILE:${program}>
+              ${HELP2MAN} --no-info --no-discard-stderr --name=${whatis_${program}}
+              --output=${page} $<TARGET_FILE:${program}>
       COMMAND gzip -9nf ${page}
-      DEPENDS ${program} VERBATIM)
+      DEPENDS ${program} ${CMAKE_CURRENT_LIST_FILE} VERBATIM)
     list(APPEND pages ${page}.gz)
   endforeach()
-  # Built by make deb only, not by every build.
-  add_custom_target(manpages DEPENDS ${pages})
-  install(FILES ${pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 OPTIONAL)
 endif()
+add_custom_target(debfiles DEPENDS ${debfiles}/changelog.gz ${pages})
+install(FILES ${pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 OPTIONAL)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME talvgen)
 set(CPACK_PACKAGE_VENDOR talvgen)
-set(CPACK_PACKAGE_CONTACT "talvgen developers <talvgen@localhost>")
+set(CPACK_PACKAGE_CONTACT ${TALVGEN_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "test tool for the TCP links carrying emergency-call caller data")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -36,6 +91,8 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Control files with the permissions dpkg expects (md5sums 0644), not those of the build.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 "talvgen plays the carrier on the TCP links that carry emergency-call (000)
 caller data: it sends Type 4 frames and Type 5 AML documents, answers
