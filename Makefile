@@ -12,8 +12,17 @@ TYPE5_PORT ?= 7018
 
 BUILD_WINDOWS ?= build-windows
 
-.PHONY: deps configure build run test bench fuzz soak screenshot mutants clean format windows \
-	windows-test deb wireshark
+# CMake's build runs make below this one, which would announce every folder it enters and leaves.
+MAKEFLAGS += --no-print-directory
+
+# What make run leaves out of the build's output: the lines a build prints for targets already up
+# to date. What is compiled or linked, warnings and errors still show.
+BUILD_NOISE := ^\[ *[0-9]+%\] (Built target|Automatic MOC|Automatic UIC|Automatic RCC|Scanning \
+	dependencies)|^Consolidate compiler generated dependencies|: (Entering|Leaving) directory|^ninja: \
+	no work to do
+
+.PHONY: deps configure build quiet-build run test bench fuzz soak screenshot mutants clean format \
+	windows windows-test deb wireshark
 
 deps:
 	@scripts/install-deps
@@ -24,7 +33,13 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j$(JOBS)
 
-run: build
+# The build for make run: silent on an up-to-date tree; a failed build stops make run with its
+# errors shown.
+quiet-build: configure
+	@bash -c 'cmake --build "$$1" -j"$$2" 2>&1 | grep -Ev -- "$$3"; exit "$${PIPESTATUS[0]}"' \
+		quiet-build $(BUILD) $(JOBS) '$(BUILD_NOISE)'
+
+run: quiet-build
 	@TYPE4_PORT=$(TYPE4_PORT) TYPE5_PORT=$(TYPE5_PORT) scripts/run-demo $(BUILD)
 
 test: build

@@ -44,7 +44,8 @@ struct Exchange {
 // exchange (a packet refused before it went out is a failed case too), each written as its exchange
 // ends. The CSV file is appended and flushed row by row; the JUnit file is a whole document,
 // rewritten through a temporary file at most once a second and at the end, so what is on disk is
-// always a complete report of the exchanges up to then.
+// always a complete report of the exchanges up to then. The suite's time is the run's duration up
+// to that writing (from open()), each case's the response time it measured.
 class ExchangeReport {
 public:
     static constexpr qint64 kJunitRewriteMs = 1000;
@@ -56,6 +57,8 @@ public:
     void finished(const Exchange &exchange);
     // Writes the JUnit file as it stands, whatever the time since the last.
     void flush();
+    // The run is over: the JUnit file once more, with the run's whole duration.
+    void finish();
 
     const QList<Exchange> &exchanges() const { return m_done; }
     static QStringList csvHeader();
@@ -68,5 +71,6 @@ private:
     CsvWriter m_csv;
     QList<Exchange> m_done; // for the JUnit file, which is written whole
     QElapsedTimer m_sinceJunit;
+    QElapsedTimer m_run; // from open(): the suite's time is the run's duration so far
     bool m_junitStale = false;
 };

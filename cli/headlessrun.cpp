@@ -299,8 +299,8 @@ void HeadlessRun::attach(TcpLink &link, LinkTally &tally, SocketControl &socket)
             exchange->responseUs = usec;
             if (usec > m_tally.delayLimitUs)
                 finishExchange(which, Exchange::Outcome::Delayed,
-                               QStringLiteral("answered after %1 ms, over %2 ms")
-                                   .arg(double(usec) / 1000, 0, 'f', 1)
+                               QStringLiteral("answered after %1, over %2 ms")
+                                   .arg(msToTheMicrosecond(usec))
                                    .arg(m_options.delayLimitMs));
             else
                 finishExchange(which, Exchange::Outcome::Answered, {});
@@ -309,13 +309,14 @@ void HeadlessRun::attach(TcpLink &link, LinkTally &tally, SocketControl &socket)
     });
     connect(&socket, &SocketControl::errorEvent, this,
             [this, which](qint16 number, const QString &description) {
+                const QString reason = socketErrorText(number, description);
+                m_tally.socketError(reason);
                 if (m_exchange[which])
-                    finishExchange(
-                        which,
-                        number == SocketControl::kErrorConnectionRefused
-                            ? Exchange::Outcome::Refused
-                            : Exchange::Outcome::Error,
-                        QStringLiteral("socket error %1: %2").arg(number).arg(description));
+                    finishExchange(which,
+                                   number == SocketControl::kErrorConnectionRefused
+                                       ? Exchange::Outcome::Refused
+                                       : Exchange::Outcome::Error,
+                                   reason);
             });
     // Connected after the link's own handler: the processed count has
     // already moved when this runs, so the step belongs to this link.
@@ -436,7 +437,7 @@ void HeadlessRun::finishOpenExchanges() {
             finishExchange(link, Exchange::Outcome::Unanswered,
                            m_exchange[link]->handedOverAt ? unanswered
                                                           : QStringLiteral("never handed over"));
-    m_report.flush();
+    m_report.finish();
 }
 
 void HeadlessRun::printSummary() {
@@ -444,8 +445,8 @@ void HeadlessRun::printSummary() {
     const ResponseStats *type4 = m_link1Attached ? &m_window->frmTCP1().responseStats() : nullptr;
     const ResponseStats *type5 = m_link2Attached ? &m_window->frmTCP2().responseStats() : nullptr;
     const ResponseStats *connects = m_link1Attached ? &m_window->frmTCP1().connectStats() : nullptr;
-    const QStringList lines = summaryLines(m_tally, m_window->gProcessedCount(),
-                                           m_window->responseStatistics(), type4, type5, connects);
+    const QStringList lines =
+        summaryLines(m_tally, m_window->gProcessedCount(), type4, type5, connects);
     for (const QString &line : lines)
         writeLine(m_out, line);
 }

@@ -4,11 +4,17 @@
 #include "responsestats.h"
 
 #include <csignal>
+#include <utility>
 
 namespace {
 
 QString ms(qint64 usec) {
-    return QString::number(static_cast<double>(usec) / 1000.0, 'f', 3) + QStringLiteral(" ms");
+    return msToTheMicrosecond(usec);
+}
+
+QString countOf(qint64 count, const QString &noun) {
+    return QStringLiteral("%1 %2%3").arg(count).arg(noun,
+                                                    count == 1 ? QString() : QStringLiteral("s"));
 }
 
 QString linkCounts(const char *label, const LinkTally &link) {
@@ -31,16 +37,45 @@ QString signalName(int number) {
     }
 }
 
+QString socketErrorText(qint16 number, const QString &description) {
+    return QStringLiteral("%1 (socket error %2)").arg(description).arg(number);
+}
+
+QString msToTheMicrosecond(qint64 usec) {
+    return QString::number(static_cast<double>(usec) / 1000.0, 'f', 3) + QStringLiteral(" ms");
+}
+
+QString responseOverview(const QString &label, const ResponseStats &stats) {
+    QString text =
+        label + QStringLiteral(": ") + countOf(stats.count(), QStringLiteral("response"));
+    if (stats.count() == 0)
+        return text;
+    return text + QStringLiteral(", median ") + ms(stats.percentileUs(50)) +
+           QStringLiteral(", p95 ") + ms(stats.percentileUs(95)) + QStringLiteral(", max ") +
+           ms(stats.maxUs());
+}
+
 void LinkTally::measured(qint64 usec, qint64 delayLimitUs) {
     ++answered;
     if (usec > delayLimitUs)
         ++delayed;
 }
 
+void RunTally::socketError(const QString &reason) {
+    ++socketErrors;
+    for (SocketErrorCount &known : socketErrorReasons) {
+        if (known.reason == reason) {
+            ++known.count;
+            return;
+        }
+    }
+    socketErrorReasons.append({reason, 1});
+}
+
 void RunTally::logged(const QString &line) {
-    if (line.startsWith(QLatin1String("Event: Socket error ")) ||
-        line == QLatin1String("Unable to set socket"))
-        ++socketErrors;
+    // The window's own line when it cannot even start a connection: no socket event says so.
+    if (line == QLatin1String("Unable to set socket"))
+        socketError(line);
     else if (line.startsWith(QLatin1String("RSFP: Data Sent: ")))
         ++type4.stored; // the data-file sender left a frame for link 1
     // The XML file's "ERROR on File search" is no stop: the window then sends what it
@@ -82,10 +117,7 @@ QString RunTally::verdict() const {
 }
 
 QString detailedStats(const QString &label, const ResponseStats &stats, const QString &noun) {
-    QString text = QStringLiteral("%1: %2 %3%4")
-                       .arg(label)
-                       .arg(stats.count())
-                       .arg(noun, stats.count() == 1 ? QString() : QStringLiteral("s"));
+    QString text = label + QStringLiteral(": ") + countOf(stats.count(), noun);
     if (stats.count() == 0)
         return text;
     return text + QStringLiteral(", min ") + ms(stats.minUs()) + QStringLiteral(", mean ") +
@@ -94,9 +126,8 @@ QString detailedStats(const QString &label, const ResponseStats &stats, const QS
            QStringLiteral(", max ") + ms(stats.maxUs());
 }
 
-QStringList summaryLines(const RunTally &tally, int processedCount, const QString &windowStatistics,
-                         const ResponseStats *type4Stats, const ResponseStats *type5Stats,
-                         const ResponseStats *connectStats) {
+QStringList summaryLines(const RunTally &tally, int processedCount, const ResponseStats *type4Stats,
+                         const ResponseStats *type5Stats, const ResponseStats *connectStats) {
     const LinkTally &t4 = tally.type4;
     const LinkTally &t5 = tally.type5;
     QStringList lines;
@@ -117,9 +148,29 @@ QStringList summaryLines(const RunTally &tally, int processedCount, const QStrin
                             "100 ms poll after sending; --type4-hold keeps it open)")
                  .arg(tally.closedBeforeAnswer());
     lines << QStringLiteral("Unanswered: %1").arg(tally.unanswered());
-    lines << QStringLiteral("Socket errors: %1").arg(tally.socketErrors);
-    if (!windowStatistics.isEmpty())
-        lines << QStringLiteral("Response times: ") + windowStatistics;
+    QString socketErrors = QStringLiteral("Socket errors: %1").arg(tally.socketErrors);
+    QStringList reasons;
+    for (const RunTally::SocketErrorCount &known : tally.socketErrorReasons)
+        reasons << QStringLiteral("%1 %2").arg(known.count).arg(known.reason);
+    if (!reasons.isEmpty())
+        socketErrors += QStringLiteral(": ") + reasons.join(QLatin1String(", "));
+    lines << socketErrors;
+    if (t4.processed + t5.processed > 0)
+        lines << QStringLiteral("Note: \"Response Time\" in the log is the window's 10 ms count, "
+                                "link 1's 100 ms poll included; the response times below are "
+                                "measured from send to answer");
+    QStringList overview;
+    ResponseStats together;
+    for (const auto &[label, stats] : {std::pair{"Type 4", type4Stats}, {"Type 5", type5Stats}}) {
+        if (!stats)
+            continue;
+        overview << responseOverview(QLatin1String(label), *stats);
+        together.merge(*stats);
+    }
+    if (type4Stats && type5Stats)
+        overview << responseOverview(QStringLiteral("All"), together);
+    if (!overview.isEmpty())
+        lines << QStringLiteral("Response times: ") + overview.join(QLatin1String("; "));
     if (type4Stats)
         lines << detailedStats(QStringLiteral("Type 4 precise"), *type4Stats);
     if (type5Stats)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -31,15 +32,24 @@ struct RunTally {
 
     LinkTally type4;
     LinkTally type5;
-    int socketErrors = 0; // "Event: Socket error ..." and "Unable to set socket" lines
+    // A socket failure of either link, as the reports word it, and how often it came.
+    struct SocketErrorCount {
+        QString reason; // "Connection refused (socket error 10061)", "Unable to set socket"
+        int count = 0;
+    };
+
+    int socketErrors = 0;                       // every failure in socketErrorReasons
+    QList<SocketErrorCount> socketErrorReasons; // in the order each reason first came
     int dataFileFailures = 0;
     qint64 delayLimitUs = kDefaultDelayLimitUs;
     int stoppedBySignal = 0; // SIGINT or SIGTERM ended the run early; 0: it ran its course
 
     void measured(LinkTally &link, qint64 usec) const { link.measured(usec, delayLimitUs); }
 
-    // Counts the log lines that matter for the verdict.
+    // Counts the log lines that matter for the verdict ("Unable to set socket" among them; a
+    // socket's own error event comes through socketError()).
     void logged(const QString &line);
+    void socketError(const QString &reason);
     int stored() const { return type4.stored + type5.stored; }
     int delayed() const { return type4.delayed + type5.delayed; }
     int unanswered() const { return type4.unanswered() + type5.unanswered(); }
@@ -56,6 +66,17 @@ struct RunTally {
 // "SIGINT", "SIGTERM".
 QString signalName(int number);
 
+// A socket error as the reports give it, the reason first and the window's number after:
+// "Connection refused (socket error 10061)".
+QString socketErrorText(qint16 number, const QString &description);
+
+// A time in microseconds as milliseconds with three decimals: "0.150 ms".
+QString msToTheMicrosecond(qint64 usec);
+
+// "Type 4: 3 responses, median 0.090 ms, p95 0.120 ms, max 0.120 ms"; a link with no
+// responses has no figures ("Type 5: 0 responses").
+QString responseOverview(const QString &label, const ResponseStats &stats);
+
 // "Type 4: 3 responses, min 0.210 ms, mean 0.305 ms, median 0.298 ms, p95 0.402 ms,
 // max 0.402 ms"; noun names what was timed.
 QString detailedStats(const QString &label, const ResponseStats &stats,
@@ -63,6 +84,5 @@ QString detailedStats(const QString &label, const ResponseStats &stats,
 
 // The lines printed at the end of every run. The statistics are optional:
 // a link the run never used has none.
-QStringList summaryLines(const RunTally &tally, int processedCount, const QString &windowStatistics,
-                         const ResponseStats *type4Stats, const ResponseStats *type5Stats,
-                         const ResponseStats *connectStats);
+QStringList summaryLines(const RunTally &tally, int processedCount, const ResponseStats *type4Stats,
+                         const ResponseStats *type5Stats, const ResponseStats *connectStats);

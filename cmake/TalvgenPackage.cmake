@@ -1,8 +1,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package (make deb): the three programs in /usr/bin, a desktop entry and an icon
-# for the window, man pages (talvgen's written by hand, the others made from --help by
-# help2man), the samples in /usr/share/talvgen, and in /usr/share/doc/talvgen the copyright
-# file and the changelog Debian asks of every package.
+# for the window, man pages (talvgen's written by hand; talvgen-cli's, talvrecv's and the load
+# mode's talvgen-cli-load made from --help by help2man), the samples in /usr/share/talvgen, and
+# in /usr/share/doc/talvgen the copyright file and the changelog Debian asks of every package.
 include(GNUInstallDirs)
 # Directories the install step creates (and CPack packs) are rwxr-xr-x, not group-writable
 # under a umask of 002; scripts/build-deb runs CPack with umask 022 against stricter ones.
@@ -63,17 +63,37 @@ add_custom_command(OUTPUT ${debfiles}/talvgen.1.gz
 set(pages ${debfiles}/talvgen.1.gz)
 find_program(HELP2MAN help2man)
 if(HELP2MAN)
-  # Each page's NAME line, which whatis and apropos show.
+  # The load mode has a page of its own, talvgen-cli-load(1), made from talvgen-cli load --help
+  # through a wrapper of that name.
+  file(GENERATE OUTPUT ${debfiles}/bin/talvgen-cli-load
+       CONTENT "#!/bin/sh\nexec \"$<TARGET_FILE:talvgen-cli>\" load \"$@\"\n"
+       FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                        WORLD_READ WORLD_EXECUTE)
+  # Each page's NAME line, which whatis and apropos show, the program help2man runs, and what
+  # it adds to the page (packaging/PAGE.h2m, when there is one).
   set(whatis_talvgen-cli "run the talvgen window without a screen, for test pipelines")
+  set(whatis_talvgen-cli-load
+      "drive receivers at a chosen rate to find the load they take (talvgen-cli load)")
   set(whatis_talvrecv "reference receiver for talvgen's Type 4 frames and Type 5 documents")
-  foreach(program talvgen-cli talvrecv)
-    set(page ${debfiles}/${program}.1)
+  set(run_talvgen-cli $<TARGET_FILE:talvgen-cli>)
+  set(run_talvgen-cli-load ${debfiles}/bin/talvgen-cli-load)
+  set(run_talvrecv $<TARGET_FILE:talvrecv>)
+  foreach(name talvgen-cli talvgen-cli-load talvrecv)
+    set(page ${debfiles}/${name}.1)
+    set(include ${PROJECT_SOURCE_DIR}/packaging/${name}.h2m)
+    set(include_option)
+    set(include_file)
+    if(EXISTS ${include})
+      set(include_option --include=${include})
+      set(include_file ${include})
+    endif()
     add_custom_command(OUTPUT ${page}.gz
       COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
-              ${HELP2MAN} --no-info --no-discard-stderr --name=${whatis_${program}}
-              --output=${page} $<TARGET_FILE:${program}>
+              ${HELP2MAN} --no-info --no-discard-stderr --name=${whatis_${name}}
+              --version-string=${PROJECT_VERSION} ${include_option}
+              --output=${page} ${run_${name}}
       COMMAND gzip -9nf ${page}
-      DEPENDS ${program} ${CMAKE_CURRENT_LIST_FILE} VERBATIM)
+      DEPENDS talvgen-cli talvrecv ${include_file} ${CMAKE_CURRENT_LIST_FILE} VERBATIM)
     list(APPEND pages ${page}.gz)
   endforeach()
 endif()

@@ -19,8 +19,9 @@ public:
     explicit OutgoingConnection(QObject *parent = nullptr);
     ~OutgoingConnection() override;
 
-    // Starts connecting from an ephemeral port; false when the system refused
-    // at once (error() says why).
+    // Starts connecting from an ephemeral port (again, once the last attempt
+    // has ended or been cancelled); false when the system refused at once
+    // (error() says why).
     bool start(const QHostAddress &address, quint16 port);
     quint16 localPort() const;
     // The system's own error number once finished (0: connected).

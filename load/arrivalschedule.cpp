@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "arrivalschedule.h"
 
+#include <algorithm>
 #include <cmath>
 
 ArrivalSchedule::ArrivalSchedule(const RatePlan &plan)
@@ -20,11 +21,15 @@ qint64 ArrivalSchedule::nextUs() {
     return qint64(std::llround(seconds * 1e6));
 }
 
-double ArrivalSchedule::targetPerSecond(double seconds) const {
-    if (seconds >= m_plan.rampSeconds)
-        return m_plan.endPerSecond;
-    const double share = seconds / m_plan.rampSeconds;
-    return m_plan.startPerSecond + (m_plan.endPerSecond - m_plan.startPerSecond) * share;
+double ArrivalSchedule::arrivalsBy(double seconds) const {
+    const double r0 = m_plan.startPerSecond;
+    const double r1 = m_plan.endPerSecond;
+    const double ramp = m_plan.rampSeconds;
+    if (seconds <= 0.0)
+        return 0.0;
+    if (seconds <= ramp)
+        return r0 * seconds + (r1 - r0) * seconds * seconds / (2.0 * ramp);
+    return ramp * (r0 + r1) / 2.0 + (seconds - ramp) * r1;
 }
 
 double ArrivalSchedule::secondsForArrivals(double arrivals) const {

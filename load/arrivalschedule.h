@@ -27,8 +27,9 @@ public:
     // Microseconds from the start to the next arrival; kNever when the rate
     // has fallen to nothing for good.
     qint64 nextUs();
-    // The rate the plan asks for at that moment.
-    double targetPerSecond(double seconds) const;
+    // The arrivals the plan has due from the start to that moment (for
+    // Poisson arrivals, their mean).
+    double arrivalsBy(double seconds) const;
 
 private:
     // The moment by which `arrivals` arrivals are due on average, or a

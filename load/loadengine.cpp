@@ -58,15 +58,23 @@ std::vector<LinkTally *> LoadEngine::tallies() {
     return list;
 }
 
-double LoadEngine::targetPerSecond() const {
-    if (m_pacers.empty() || !m_running)
+double LoadEngine::targetLastSecond() const {
+    if (m_pacers.empty() || m_secondsEnded == 0)
         return 0.0;
-    return m_pacers.front().schedule.targetPerSecond(elapsedSeconds());
+    // Arrivals are due until --duration, and --count of them at most.
+    const auto dueBy = [this](double seconds) {
+        if (m_options.durationSeconds > 0.0)
+            seconds = std::min(seconds, m_options.durationSeconds);
+        const double arrivals = m_pacers.front().schedule.arrivalsBy(seconds);
+        return m_options.count > 0 ? std::min(arrivals, double(m_options.count)) : arrivals;
+    };
+    return dueBy(double(m_secondsEnded)) - dueBy(double(m_secondsEnded - 1));
 }
 
 void LoadEngine::start() {
     m_running = true;
     m_nextSecondUs = 1'000'000;
+    m_secondsEnded = 0;
     m_clock.start();
     for (Pacer &pacer : m_pacers)
         advance(pacer);
@@ -100,6 +108,7 @@ void LoadEngine::launchDue() {
     const qint64 now = nowUs();
     while (m_nextSecondUs <= now) {
         m_nextSecondUs += 1'000'000;
+        ++m_secondsEnded;
         emit secondEnded();
         if (!m_running)
             return;

@@ -38,7 +38,11 @@ public:
     bool isRunning() const { return m_running; }
     qint64 nowUs() const { return m_clock.nsecsElapsed() / 1000; }
     double elapsedSeconds() const { return double(nowUs()) / 1e6; }
-    double targetPerSecond() const;
+    // The whole seconds of the run that have ended, the last one with secondEnded().
+    int secondsEnded() const { return m_secondsEnded; }
+    // The arrivals each link had due in the second that has just ended: the
+    // mean target rate over the same second as that second's counts.
+    double targetLastSecond() const;
     // Each link's tally, Type 4 first.
     std::vector<LinkTally *> tallies();
 
@@ -68,6 +72,7 @@ private:
     QElapsedTimer m_clock;
     PreciseTimer m_arrivalTimer; // wakes the loop for the next arrival or second
     qint64 m_nextSecondUs = 0;
+    int m_secondsEnded = 0;
     QTimer m_sweepTimer;
     bool m_running = false;
 };

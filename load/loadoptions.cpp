@@ -2,6 +2,8 @@
 #include "loadoptions.h"
 
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <array>
@@ -47,12 +49,19 @@ const char kDescription[] =
     "on it count as unanswered. Data-file frames keep the terminal ID of their body,\n"
     "as the window sends them; --term-ids applies to canned frames.\n"
     "\n"
-    "On a terminal one status line is redrawn every second; otherwise one line is\n"
-    "printed a second. Ctrl-C ends the run with the summary.\n"
+    "Data-file lines the reader refuses are never sent: they are counted by reason\n"
+    "at the start and in the summary.\n"
     "\n"
-    "Exit status: 0 every arrival answered (or no more failures than --max-failures)\n"
-    "and p99 within --p99-limit; 1 otherwise; 2 bad usage or a file that cannot be\n"
-    "read or written.";
+    "On a terminal one status line, cut to the terminal's width, is redrawn every\n"
+    "second; otherwise one line is printed a second. Ctrl-C (SIGINT) or SIGTERM\n"
+    "stops the run: the summary is printed (exchanges in flight are not counted)\n"
+    "and the reports are finished, marked as stopped.\n"
+    "\n"
+    "Exit status: 0 every link passed: some arrival answered, no more failures than\n"
+    "--max-failures and p99 within --p99-limit; 1 a link failed (a link with\n"
+    "arrivals due and none answered fails whatever --max-failures says); 2 bad usage\n"
+    "or a file that cannot be read or written; 130 (SIGINT) or 143 (SIGTERM) a run\n"
+    "stopped by that signal before any link had failed.";
 
 std::optional<double> number(const QString &text, double low, double high) {
     static const QRegularExpression decimal(QStringLiteral("^[0-9]{1,9}(\\.[0-9]{1,6})?$"));
@@ -259,6 +268,9 @@ private:
         options.junitFile = value("junit", problem);
         if (!problem.isEmpty())
             return problem;
+        const QString reports = readReports(options);
+        if (!reports.isEmpty())
+            return reports;
         if (isSet("max-inflight")) {
             const auto n = wholeNumber(inflight, 1, 100'000);
             if (!n)
@@ -289,6 +301,40 @@ private:
         return {};
     }
 
+    // Each report a file of its own, never one the run reads.
+    QString readReports(const LoadOptions &options) const {
+        for (const auto &[name, file] :
+             {std::pair{"csv", &options.csvFile}, std::pair{"junit", &options.junitFile}}) {
+            if (isSet(name) && file->isEmpty())
+                return QStringLiteral("--%1 wants a file name").arg(QLatin1String(name));
+            for (const auto &[input, read] :
+                 {std::pair{"data-file", &options.dataFile}, std::pair{"xml", &options.xmlFile}}) {
+                if (sameFile(*file, *read))
+                    return QStringLiteral("--%1 names the --%2 file \"%3\"; the report would "
+                                          "overwrite it")
+                        .arg(QLatin1String(name), QLatin1String(input), *file);
+            }
+        }
+        if (sameFile(options.junitFile, options.csvFile))
+            return QStringLiteral("--junit and --csv name the same file \"%1\"; each report "
+                                  "needs its own")
+                .arg(options.csvFile);
+        return {};
+    }
+
+    // Two names of one file: the same path once made absolute and clean, or
+    // the same file reached through a link.
+    static bool sameFile(const QString &a, const QString &b) {
+        if (a.isEmpty() || b.isEmpty())
+            return false;
+        const QFileInfo first(a);
+        const QFileInfo second(b);
+        if (QDir::cleanPath(first.absoluteFilePath()) == QDir::cleanPath(second.absoluteFilePath()))
+            return true;
+        return first.exists() && second.exists() &&
+               first.canonicalFilePath() == second.canonicalFilePath();
+    }
+
     static bool isLatin1(const QString &text) {
         for (const QChar c : text) {
             if (c.unicode() > 0xff)
@@ -310,7 +356,7 @@ void addOptions(QCommandLineParser &parser) {
     option("type4", "Send Type 4 frames there, one connection each.", "HOST:PORT");
     option("type5", "Send Type 5 documents there over lasting connections.", "HOST:PORT");
     option("carriers", "Lasting Type 5 connections (default 1).", "N");
-    option("rate", "Arrivals a second on each link, such as 500/s.", "R/s");
+    option("rate", "Arrivals a second on each link, such as 500/s (default 10/s).", "R/s");
     option("ramp", "Rate from R0 to R1 over SECONDS, then R1 (sets --duration).", "R0:R1:SECONDS");
     option("poisson", "Poisson arrivals (random gaps, same mean) instead of even ones.");
     option("seed", "Seed of the Poisson arrivals (default 1).", "N");
@@ -345,10 +391,18 @@ QString loadUsageHint() {
     return QStringLiteral("Try 'talvgen-cli load --help'");
 }
 
+QString loadVersionText() {
+    return QStringLiteral("talvgen-cli %1.%2.%3")
+        .arg(TALVGEN_VERSION_MAJOR)
+        .arg(TALVGEN_VERSION_MINOR)
+        .arg(TALVGEN_VERSION_PATCH);
+}
+
 ParsedLoadOptions parseLoadOptions(const QStringList &arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(kDescription));
     parser.addHelpOption();
+    parser.addVersionOption();
     addOptions(parser);
     // The parser takes the first argument as the program; drop "load".
     QStringList rest = arguments;
@@ -365,6 +419,11 @@ ParsedLoadOptions parseLoadOptions(const QStringList &arguments) {
         const QString text = parser.helpText();
         parsed.message = QStringLiteral("Usage: talvgen-cli load [options]") +
                          text.mid(text.indexOf(QLatin1Char('\n')));
+        return parsed;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        parsed.action = ParsedLoadOptions::Action::Version;
+        parsed.message = loadVersionText();
         return parsed;
     }
     parsed.message = OptionReader(parser).read(parsed.options);

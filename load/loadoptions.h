@@ -40,11 +40,11 @@ struct LoadOptions {
 };
 
 struct ParsedLoadOptions {
-    enum class Action { Run, Help, UsageError };
+    enum class Action { Run, Help, Version, UsageError };
 
     Action action = Action::UsageError;
     LoadOptions options;
-    QString message; // the help text, or what is wrong
+    QString message; // the help or version text, or what is wrong
 };
 
 // arguments: the program name, "load", then the options.
@@ -52,3 +52,6 @@ ParsedLoadOptions parseLoadOptions(const QStringList &arguments);
 
 // "Try 'talvgen-cli load --help'", the line after a usage error.
 QString loadUsageHint();
+
+// "talvgen-cli 1.10.69", as `talvgen-cli --version` prints it.
+QString loadVersionText();

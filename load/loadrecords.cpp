@@ -7,29 +7,85 @@
 #include "type4frame.h"
 #include "xmllinestore.h"
 
+#include <algorithm>
+
 namespace {
 
 // Frames built ahead at most (each a few hundred bytes).
 constexpr qsizetype kMostFramesKept = 4096;
 
-// Every sendable record of the file, framed, in file order.
-QList<QByteArray> fileFrames(const QString &name) {
-    const auto ignore = [](const QString &) {
-    };
-    IpndDataFile file(ignore, ignore);
-    file.OpenDataFile(name);
-    QList<QByteArray> frames;
-    while (file.isOpen()) {
-        if (file.ReadRawLogRecord() && IpndDataFile::isSendable(file.gDataRecord))
-            frames << frameFileRecord(file.gDataRecord);
-        if (file.endOfInput())
-            break;
+// Why the reader refused a line, from the log line it wrote ("SRLP: Not
+// standard packet --> LINE" gives "not standard packet"); lines it refuses
+// without a word are told by what is left.
+QString refusalReason(const QString &logLine) {
+    QString reason = logLine;
+    for (const QLatin1String prefix :
+         {QLatin1String("SRLP: "), QLatin1String("Unable to send packet. ")}) {
+        if (reason.startsWith(prefix))
+            reason.remove(0, prefix.size());
     }
-    file.close();
-    return frames;
+    const qsizetype quoted = reason.indexOf(QLatin1String(" --> "));
+    if (quoted >= 0)
+        reason.truncate(quoted);
+    // One reason for every over-long line, whatever its length.
+    if (reason.startsWith(QLatin1String("Line of ")))
+        return QStringLiteral("line longer than %1 characters").arg(TextLineReader::kMaxLineBytes);
+    if (reason.isEmpty())
+        return QStringLiteral("second or third tab not within %1 characters")
+            .arg(IpndDataFile::kTabReachChars);
+    reason[0] = reason[0].toLower();
+    return reason;
 }
 
 } // namespace
+
+// Every sendable record of the file, framed, in file order; the lines
+// refused counted by reason.
+void LoadRecords::readDataFile(const QString &name) {
+    QString said; // the reader's log line for the line just read
+    IpndDataFile file([&said](const QString &line) { said = line; }, [](const QString &) {});
+    file.OpenDataFile(name);
+    while (file.isOpen()) {
+        said.clear();
+        const bool read = file.ReadRawLogRecord();
+        if (file.endOfInput())
+            break;
+        ++m_fileLines;
+        QString reason;
+        if (!read)
+            reason = refusalReason(said);
+        else if (!IpndDataFile::isSendable(file.gDataRecord))
+            reason = QStringLiteral("body shorter than %1 characters")
+                         .arg(IpndDataFile::kMinSendableBodyChars);
+        if (reason.isEmpty()) {
+            m_fileFrames << frameFileRecord(file.gDataRecord);
+            continue;
+        }
+        const auto known = std::find_if(m_refused.begin(), m_refused.end(),
+                                        [&reason](const auto &r) { return r.reason == reason; });
+        if (known == m_refused.end())
+            m_refused.append({reason, 1});
+        else
+            ++known->count;
+    }
+    file.close();
+}
+
+QString LoadRecords::refusalText() const {
+    qint64 refused = 0;
+    QStringList reasons;
+    for (const RefusedLines &r : m_refused) {
+        refused += r.count;
+        reasons << QStringLiteral("%1 %2").arg(r.count).arg(r.reason);
+    }
+    if (refused == 0)
+        return {};
+    return QStringLiteral("%1 of its %2 line%3 refused, never sent: %4")
+        .arg(refused)
+        .arg(m_fileLines)
+        .arg(m_fileLines == 1 ? QString() : QStringLiteral("s"))
+        .arg(reasons.join(QStringLiteral(", ")));
+}
 
 bool LoadRecords::prepare(const LoadOptions &options, QString *error) {
     const std::array<QByteArray, kMoliRecordSlots> moli = cannedMoliRecords();
@@ -56,9 +112,12 @@ bool LoadRecords::prepare(const LoadOptions &options, QString *error) {
             return false;
     }
     if (!options.dataFile.isEmpty()) {
-        m_fileFrames = fileFrames(options.dataFile);
+        readDataFile(options.dataFile);
         if (m_fileFrames.isEmpty()) {
-            *error = QStringLiteral("%1: no record to send").arg(options.dataFile);
+            const QString refused = refusalText();
+            *error = QStringLiteral("%1: no record to send%2")
+                         .arg(options.dataFile,
+                              refused.isEmpty() ? QString() : QStringLiteral(": ") + refused);
             return false;
         }
     }

@@ -3,17 +3,41 @@
 
 #include <QXmlStreamWriter>
 
+#include <algorithm>
+#include <array>
+#include <csignal>
+
 namespace {
 
 QString rateText(double perSecond) {
     return QString::number(perSecond, 'f', perSecond < 10 ? 1 : 0) + QStringLiteral("/s");
 }
 
+// "1.234 ms"
+QString msText(qint64 us) {
+    return QString::number(double(us) / 1000.0, 'f', 3) + QStringLiteral(" ms");
+}
+
+// A figure of the histogram, "-" when it holds no latency at all.
+QString latencyText(const LatencyHistogram &h, double percent) {
+    return h.count() ? msText(h.valueAtPercentile(percent)) : QStringLiteral("-");
+}
+
 QString percentilesText(const LatencyHistogram &h) {
     return QStringLiteral("p50 %1, p90 %2, p99 %3, p99.9 %4, max %5")
-        .arg(millisecondsText(h.valueAtPercentile(50)), millisecondsText(h.valueAtPercentile(90)),
-             millisecondsText(h.valueAtPercentile(99)), millisecondsText(h.valueAtPercentile(99.9)),
-             millisecondsText(h.max()));
+        .arg(latencyText(h, 50), latencyText(h, 90), latencyText(h, 99), latencyText(h, 99.9),
+             h.count() ? msText(h.max()) : QStringLiteral("-"));
+}
+
+// The latencies for the JUnit report, which shows no figure that was not measured.
+QString junitLatency(const LatencyHistogram &h) {
+    return h.count() ? QStringLiteral("latency ") + percentilesText(h)
+                     : QStringLiteral("no latency: nothing was answered");
+}
+
+// A cell of the CSV: empty when the second had no answer to time.
+QString csvLatency(const LatencyHistogram &h, qint64 value) {
+    return h.count() ? QString::number(value) : QString();
 }
 
 QString faultsText(const LinkTally &tally) {
@@ -25,26 +49,76 @@ QString faultsText(const LinkTally &tally) {
     return parts.join(QStringLiteral(", "));
 }
 
-} // namespace
-
-QString millisecondsText(qint64 us) {
-    return QString::number(double(us) / 1000.0, 'f', 3) + QStringLiteral(" ms");
+QString signalName(int number) {
+    switch (number) {
+    case SIGINT:
+        return QStringLiteral("SIGINT");
+    case SIGTERM:
+        return QStringLiteral("SIGTERM");
+    default:
+        return QStringLiteral("signal %1").arg(number);
+    }
 }
 
-QString statusLine(double elapsedSeconds, double targetPerSecond, const Tallies &tallies) {
-    QString line =
-        QStringLiteral("%1 s target %2").arg(qint64(elapsedSeconds)).arg(rateText(targetPerSecond));
+// The run's length as the summary prints it: tenths of a second, or
+// thousandths for a run shorter than a twentieth.
+QString secondsText(double seconds) {
+    const QString tenths = QString::number(seconds, 'f', 1);
+    return tenths.toDouble() > 0 ? tenths : QString::number(seconds, 'f', 3);
+}
+
+// Answers a second over the run's length as printed, so the two agree:
+// whole when that is exact, else to a tenth.
+QString answeredRateText(qint64 answered, const QString &seconds) {
+    const double length = seconds.toDouble();
+    if (length <= 0)
+        return QStringLiteral("-");
+    const double rate = double(answered) / length;
+    const QString tenths = QString::number(rate, 'f', 1);
+    return (tenths.endsWith(QLatin1String(".0")) ? tenths.chopped(2) : tenths) +
+           QStringLiteral("/s");
+}
+
+// The figures of a link on the status line, the ones that matter least
+// first to go when the terminal is narrow.
+enum StatusDetail { kInFlight = 1, kAnswered = 2, kTerse = 4 };
+
+QString statusForm(int second, double target, const Tallies &tallies, int leaveOut) {
+    const bool terse = leaveOut & kTerse;
+    QString line = terse ? QStringLiteral("%1 s %2").arg(second).arg(rateText(target))
+                         : QStringLiteral("%1 s target %2").arg(second).arg(rateText(target));
     for (const LinkTally *t : tallies) {
-        line +=
-            QStringLiteral(" | %1 sent %2 in flight %3 answered %4 failed %5 p99 %6")
-                .arg(t->name, rateText(double(t->sentLastSecond)))
-                .arg(t->inFlight)
-                .arg(t->answered)
-                .arg(t->failed())
-                .arg(t->lastSecond.count() ? millisecondsText(t->lastSecond.valueAtPercentile(99))
-                                           : QStringLiteral("-"));
+        line += QStringLiteral(" | ") + t->name +
+                (terse ? QStringLiteral(" ") : QStringLiteral(" sent ")) +
+                rateText(double(t->sentLastSecond));
+        if (!(leaveOut & kInFlight))
+            line += QStringLiteral(" in flight %1").arg(t->inFlight);
+        if (!(leaveOut & kAnswered))
+            line += QStringLiteral(" answered %1").arg(t->answered);
+        const QString p99 = latencyText(t->lastSecond, 99);
+        line += QStringLiteral(" failed %1 p99 %2")
+                    .arg(t->failed())
+                    .arg(terse ? QString(p99).remove(QLatin1Char(' ')) : p99);
     }
     return line;
+}
+
+} // namespace
+
+QString statusLine(int second, double targetPerSecond, const Tallies &tallies, int columns) {
+    if (columns <= 0)
+        return statusForm(second, targetPerSecond, tallies, 0);
+    // The last column stays free: a line that fills it wraps on some terminals.
+    const qsizetype room = std::max(1, columns - 1);
+    constexpr std::array<int, 4> kNarrower = {0, kInFlight, kInFlight | kAnswered,
+                                              kInFlight | kAnswered | kTerse};
+    QString line;
+    for (const int leaveOut : kNarrower) {
+        line = statusForm(second, targetPerSecond, tallies, leaveOut);
+        if (line.size() <= room)
+            return line;
+    }
+    return line.left(room);
 }
 
 QStringList csvHeader() {
@@ -60,6 +134,7 @@ QStringList csvHeader() {
 }
 
 QStringList csvRow(double elapsedSeconds, double targetPerSecond, const LinkTally &t) {
+    const LatencyHistogram &h = t.lastSecond;
     QStringList row{QString::number(elapsedSeconds, 'f', 3),
                     t.name,
                     QString::number(targetPerSecond, 'f', 1),
@@ -67,40 +142,54 @@ QStringList csvRow(double elapsedSeconds, double targetPerSecond, const LinkTall
                     QString::number(t.answeredLastSecond),
                     QString::number(t.failedLastSecond),
                     QString::number(t.inFlight),
-                    QString::number(t.lastSecond.valueAtPercentile(50)),
-                    QString::number(t.lastSecond.valueAtPercentile(99)),
-                    QString::number(t.lastSecond.max())};
+                    csvLatency(h, h.valueAtPercentile(50)),
+                    csvLatency(h, h.valueAtPercentile(99)),
+                    csvLatency(h, h.max())};
     for (const qint64 n : t.faults)
         row << QString::number(n);
     row << QString::number(t.shortfall);
     return row;
 }
 
-QString limitBreach(const LinkTally &tally, const LoadOptions &options) {
+QString limitBreach(const LinkTally &tally, const LoadOptions &options, bool stopped) {
     QStringList broken;
+    // Arrivals that ended, none with an answer: whatever --max-failures
+    // allows, the receiver was never shown to take anything. (Exchanges a
+    // stop cut short ended neither way.)
+    if (tally.due > 0 && tally.answered == 0 && (!stopped || tally.failed() > 0))
+        broken << QStringLiteral("%1 arrival%2 due and none answered")
+                      .arg(tally.due)
+                      .arg(tally.due == 1 ? QString() : QStringLiteral("s"));
     if (tally.failed() > options.maxFailures)
         broken << QStringLiteral("%1 failures, more than the %2 allowed (%3)")
                       .arg(tally.failed())
                       .arg(options.maxFailures)
                       .arg(faultsText(tally));
-    const qint64 p99 = tally.latency.valueAtPercentile(99);
-    if (options.p99LimitMs && double(p99) > *options.p99LimitMs * 1000.0)
-        broken << QStringLiteral("p99 %1 over the %2 ms limit")
-                      .arg(millisecondsText(p99))
-                      .arg(*options.p99LimitMs);
-    if (tally.due == 0)
+    if (tally.latency.count() > 0) {
+        const qint64 p99 = tally.latency.valueAtPercentile(99);
+        if (options.p99LimitMs && double(p99) > *options.p99LimitMs * 1000.0)
+            broken << QStringLiteral("p99 %1 over the %2 ms limit")
+                          .arg(msText(p99))
+                          .arg(*options.p99LimitMs);
+    }
+    if (tally.due == 0 && !stopped)
         broken << QStringLiteral("nothing was due");
     return broken.join(QStringLiteral("; "));
 }
 
-QString summaryText(double elapsedSeconds, const LoadOptions &options, const Tallies &tallies,
-                    bool interrupted) {
+QString stopSignalText(int number) {
+    return number == SIGINT ? QStringLiteral("Ctrl-C (SIGINT)") : signalName(number);
+}
+
+QString summaryText(const LoadEnd &end, const LoadOptions &options, const Tallies &tallies) {
+    const bool stopped = end.stoppedBySignal != 0;
+    const QString seconds = secondsText(end.elapsedSeconds);
     QStringList lines{QStringLiteral("==== talvgen-cli load summary ====")};
     lines << QStringLiteral("Ran %1 s%2")
-                 .arg(elapsedSeconds, 0, 'f', 1)
-                 .arg(interrupted
-                          ? QStringLiteral(", stopped by Ctrl-C (exchanges in flight not counted)")
-                          : QString());
+                 .arg(seconds,
+                      stopped ? QStringLiteral(", stopped by %1: exchanges in flight not counted")
+                                    .arg(stopSignalText(end.stoppedBySignal))
+                              : QString());
     QStringList failures;
     for (const LinkTally *t : tallies) {
         lines << QStringLiteral("%1: due %2, sent %3, answered %4 (%5), failed %6 (%7)")
@@ -108,74 +197,118 @@ QString summaryText(double elapsedSeconds, const LoadOptions &options, const Tal
                      .arg(t->due)
                      .arg(t->sent)
                      .arg(t->answered)
-                     .arg(rateText(elapsedSeconds > 0 ? double(t->answered) / elapsedSeconds : 0))
+                     .arg(answeredRateText(t->answered, seconds))
                      .arg(t->failed())
                      .arg(faultsText(*t));
         lines << QStringLiteral("%1 latency from due time: %2")
                      .arg(t->name, percentilesText(t->latency));
-        if (t->name == QLatin1String("type4"))
+        if (t->name == QLatin1String("type4")) {
             lines << QStringLiteral("type4 connect: %1").arg(percentilesText(t->connect));
-        else
-            lines << QStringLiteral("type5: %1 carriers, heartbeats answered %2")
+            if (!end.dataFileRefusals.isEmpty())
+                lines << QStringLiteral("type4 data file: %1").arg(end.dataFileRefusals);
+        } else {
+            lines << QStringLiteral("type5: %1 carrier%2, heartbeats answered %3")
                          .arg(options.carriers)
+                         .arg(options.carriers == 1 ? QString() : QStringLiteral("s"))
                          .arg(t->heartbeatsAnswered);
-        const QString breach = limitBreach(*t, options);
+        }
+        const QString breach = limitBreach(*t, options, stopped);
         if (!breach.isEmpty())
-            failures << t->name + QStringLiteral(": ") + breach;
+            failures << t->name + (stopped ? QStringLiteral(" failed: ") : QStringLiteral(": ")) +
+                            breach;
     }
-    lines << (failures.isEmpty()
-                  ? QStringLiteral("Result: PASS")
-                  : QStringLiteral("Result: FAIL: ") + failures.join(QStringLiteral("; ")));
+    QString result;
+    if (stopped)
+        result = QStringLiteral("STOPPED by %1: %2")
+                     .arg(signalName(end.stoppedBySignal),
+                          failures.isEmpty() ? QStringLiteral("nothing had failed")
+                                             : failures.join(QStringLiteral("; ")));
+    else
+        result = failures.isEmpty()
+                     ? QStringLiteral("PASS")
+                     : QStringLiteral("FAIL: ") + failures.join(QStringLiteral("; "));
+    lines << QStringLiteral("Result: ") + result;
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
-QByteArray junitReport(double elapsedSeconds, const LoadOptions &options, const Tallies &tallies) {
+QByteArray junitReport(const LoadEnd &end, const LoadOptions &options, const Tallies &tallies) {
+    const bool stopped = end.stoppedBySignal != 0;
+    const QString stoppedText =
+        stopped ? QStringLiteral("stopped by %1 after %2 s, before the end of its arrivals")
+                      .arg(stopSignalText(end.stoppedBySignal), secondsText(end.elapsedSeconds))
+                : QString();
     QByteArray xml;
     QXmlStreamWriter writer(&xml);
     writer.setAutoFormatting(true);
     writer.writeStartDocument();
     qint64 failing = 0;
     for (const LinkTally *t : tallies)
-        failing += limitBreach(*t, options).isEmpty() ? 0 : 1;
-    const QString seconds = QString::number(elapsedSeconds, 'f', 3);
+        failing += limitBreach(*t, options, stopped).isEmpty() ? 0 : 1;
+    const qint64 skipped = stopped ? qint64(tallies.size()) - failing : 0;
+    const QString seconds = QString::number(end.elapsedSeconds, 'f', 3);
     const QString tests = QString::number(tallies.size());
+    const auto counts = [&] {
+        writer.writeAttribute(QStringLiteral("tests"), tests);
+        writer.writeAttribute(QStringLiteral("failures"), QString::number(failing));
+        writer.writeAttribute(QStringLiteral("errors"), QStringLiteral("0"));
+        writer.writeAttribute(QStringLiteral("skipped"), QString::number(skipped));
+    };
     writer.writeStartElement(QStringLiteral("testsuites"));
-    writer.writeAttribute(QStringLiteral("tests"), tests);
-    writer.writeAttribute(QStringLiteral("failures"), QString::number(failing));
+    counts();
     writer.writeStartElement(QStringLiteral("testsuite"));
     writer.writeAttribute(QStringLiteral("name"), QStringLiteral("talvgen-cli load"));
-    writer.writeAttribute(QStringLiteral("tests"), tests);
-    writer.writeAttribute(QStringLiteral("failures"), QString::number(failing));
+    counts();
     writer.writeAttribute(QStringLiteral("time"), seconds);
+    if (stopped) {
+        writer.writeStartElement(QStringLiteral("properties"));
+        writer.writeStartElement(QStringLiteral("property"));
+        writer.writeAttribute(QStringLiteral("name"), QStringLiteral("stopped_by"));
+        writer.writeAttribute(QStringLiteral("value"), signalName(end.stoppedBySignal));
+        writer.writeEndElement();
+        writer.writeEndElement();
+    }
     for (const LinkTally *t : tallies) {
         writer.writeStartElement(QStringLiteral("testcase"));
         writer.writeAttribute(QStringLiteral("classname"), QStringLiteral("load"));
         writer.writeAttribute(QStringLiteral("name"), t->name);
         writer.writeAttribute(QStringLiteral("time"), seconds);
-        const QString breach = limitBreach(*t, options);
+        const QString breach = limitBreach(*t, options, stopped);
         if (!breach.isEmpty()) {
             writer.writeStartElement(QStringLiteral("failure"));
             writer.writeAttribute(QStringLiteral("message"), breach);
-            writer.writeCharacters(percentilesText(t->latency));
+            writer.writeCharacters(junitLatency(t->latency));
+            writer.writeEndElement();
+        } else if (stopped) {
+            writer.writeStartElement(QStringLiteral("skipped"));
+            writer.writeAttribute(QStringLiteral("message"), QStringLiteral("the run was ") +
+                                                                 stoppedText +
+                                                                 QStringLiteral(": not judged"));
             writer.writeEndElement();
         }
-        writer.writeTextElement(QStringLiteral("system-out"),
-                                QStringLiteral("due %1, answered %2, %3; latency %4")
-                                    .arg(t->due)
-                                    .arg(t->answered)
-                                    .arg(faultsText(*t), percentilesText(t->latency)));
+        QString out = QStringLiteral("due %1, answered %2, %3; %4")
+                          .arg(t->due)
+                          .arg(t->answered)
+                          .arg(faultsText(*t), junitLatency(t->latency));
+        if (t->name == QLatin1String("type4") && !end.dataFileRefusals.isEmpty())
+            out += QStringLiteral("; data file: ") + end.dataFileRefusals;
+        writer.writeTextElement(QStringLiteral("system-out"), out);
         writer.writeEndElement();
     }
+    if (stopped)
+        writer.writeTextElement(
+            QStringLiteral("system-out"),
+            QStringLiteral("The run was %1: exchanges in flight not counted.").arg(stoppedText));
     writer.writeEndElement();
     writer.writeEndElement();
     writer.writeEndDocument();
     return xml;
 }
 
-int loadExitStatus(const LoadOptions &options, const Tallies &tallies) {
+int loadExitStatus(const LoadEnd &end, const LoadOptions &options, const Tallies &tallies) {
+    const bool stopped = end.stoppedBySignal != 0;
     for (const LinkTally *t : tallies) {
-        if (!limitBreach(*t, options).isEmpty())
+        if (!limitBreach(*t, options, stopped).isEmpty())
             return 1;
     }
-    return 0;
+    return stopped ? 128 + end.stoppedBySignal : 0;
 }

@@ -15,6 +15,7 @@
 #include <QHostInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 
@@ -47,10 +48,20 @@ std::optional<QHostAddress> resolve(const QString &host, QString *problem) {
 bool writeJunit(const QString &path, const QByteArray &xml, QString *problem) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(xml) != xml.size() || !file.commit()) {
-        *problem = QStringLiteral("%1: %2").arg(path, file.errorString());
+        *problem = file.errorString();
         return false;
     }
     return true;
+}
+
+// The terminal's width now, as the console gives it, COLUMNS or 80.
+int columnsNow(const StatusConsole &console) {
+    const int columns = console.columns ? console.columns() : 0;
+    if (columns > 0)
+        return columns;
+    bool ok = false;
+    const int fromEnvironment = qEnvironmentVariableIntValue("COLUMNS", &ok);
+    return ok && fromEnvironment > 0 ? fromEnvironment : 80;
 }
 
 } // namespace
@@ -59,14 +70,21 @@ bool isLoadCommand(int argc, char *argv[]) {
     return argc > 1 && std::strcmp(argv[1], "load") == 0;
 }
 
-int runLoad(const QStringList &arguments, QIODevice &out, QIODevice &err, bool terminal) {
+int runLoad(const QStringList &arguments, QIODevice &out, QIODevice &err,
+            const StatusConsole &console) {
     const ParsedLoadOptions parsed = parseLoadOptions(arguments);
-    if (parsed.action == ParsedLoadOptions::Action::Help) {
+    switch (parsed.action) {
+    case ParsedLoadOptions::Action::Help:
         write(out, parsed.message);
         return 0;
-    }
-    if (parsed.action == ParsedLoadOptions::Action::UsageError)
+    case ParsedLoadOptions::Action::Version:
+        write(out, parsed.message + QLatin1Char('\n'));
+        return 0;
+    case ParsedLoadOptions::Action::UsageError:
         return usageError(err, parsed.message);
+    case ParsedLoadOptions::Action::Run:
+        break;
+    }
     const LoadOptions &options = parsed.options;
 
     QString problem;
@@ -86,18 +104,33 @@ int runLoad(const QStringList &arguments, QIODevice &out, QIODevice &err, bool t
     }
     CsvWriter csv;
     if (!options.csvFile.isEmpty() && !csv.open(options.csvFile, csvHeader(), &problem))
-        return usageError(err, problem);
+        return usageError(err,
+                          QStringLiteral("cannot create %1: %2").arg(options.csvFile, problem));
     if (!options.junitFile.isEmpty() && !writeJunit(options.junitFile, {}, &problem))
-        return usageError(err, problem);
+        return usageError(err,
+                          QStringLiteral("cannot create %1: %2").arg(options.junitFile, problem));
+
+    LoadEnd end;
+    end.dataFileRefusals = records.refusalText();
+    if (!end.dataFileRefusals.isEmpty())
+        write(err, QStringLiteral("talvgen-cli load: warning: %1: %2\n")
+                       .arg(options.dataFile, end.dataFileRefusals));
 
     LoadEngine engine(options, records, type4, type5);
     QEventLoop loop;
-    bool interrupted = false;
     QObject::connect(&engine, &LoadEngine::secondEnded, [&] {
         const double elapsed = engine.elapsedSeconds();
-        const double target = engine.targetPerSecond();
-        const QString line = statusLine(elapsed, target, engine.tallies());
-        write(out, terminal ? QStringLiteral("\r%1\x1b[K").arg(line) : line + QLatin1Char('\n'));
+        const double target = engine.targetLastSecond();
+        if (console.terminal) {
+            // Each line as wide as the room, so it covers the last one whole.
+            const int room = std::max(1, columnsNow(console) - 1);
+            const QString line =
+                statusLine(engine.secondsEnded(), target, engine.tallies(), room + 1);
+            write(out, QLatin1Char('\r') + line.leftJustified(room));
+        } else {
+            write(out,
+                  statusLine(engine.secondsEnded(), target, engine.tallies()) + QLatin1Char('\n'));
+        }
         for (LinkTally *tally : engine.tallies()) {
             if (csv.isOpen())
                 csv.writeRow(csvRow(elapsed, target, *tally));
@@ -105,8 +138,10 @@ int runLoad(const QStringList &arguments, QIODevice &out, QIODevice &err, bool t
         }
     });
     SignalWatcher watcher;
-    QObject::connect(&watcher, &SignalWatcher::signalled, [&] {
-        interrupted = true;
+    QObject::connect(&watcher, &SignalWatcher::signalled, [&](int number) {
+        if (!engine.isRunning())
+            return;
+        end.stoppedBySignal = number;
         engine.stop();
     });
     QObject::connect(&engine, &LoadEngine::finished, &loop, &QEventLoop::quit);
@@ -114,16 +149,17 @@ int runLoad(const QStringList &arguments, QIODevice &out, QIODevice &err, bool t
     if (engine.isRunning())
         loop.exec();
 
-    const double elapsed = engine.elapsedSeconds();
-    if (terminal)
+    end.elapsedSeconds = engine.elapsedSeconds();
+    if (console.terminal)
         write(out, QStringLiteral("\n"));
-    write(out, summaryText(elapsed, options, engine.tallies(), interrupted));
+    write(out, summaryText(end, options, engine.tallies()));
     if (!options.junitFile.isEmpty() &&
-        !writeJunit(options.junitFile, junitReport(elapsed, options, engine.tallies()), &problem)) {
-        write(err, QStringLiteral("talvgen-cli load: %1\n").arg(problem));
-        return 1;
+        !writeJunit(options.junitFile, junitReport(end, options, engine.tallies()), &problem)) {
+        write(err, QStringLiteral("talvgen-cli load: cannot write %1: %2\n")
+                       .arg(options.junitFile, problem));
+        return 2;
     }
-    return loadExitStatus(options, engine.tallies());
+    return loadExitStatus(end, options, engine.tallies());
 }
 
 int loadMain(int argc, char *argv[]) {
@@ -137,5 +173,10 @@ int loadMain(int argc, char *argv[]) {
     QFile err;
     out.open(stdout, QIODevice::WriteOnly);
     err.open(stderr, QIODevice::WriteOnly);
-    return runLoad(QCoreApplication::arguments(), out, err, isTerminal(stdout));
+    StatusConsole console;
+    console.terminal = isTerminal(stdout);
+    console.columns = [] {
+        return terminalColumns(stdout);
+    };
+    return runLoad(QCoreApplication::arguments(), out, err, console);
 }

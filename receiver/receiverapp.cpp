@@ -81,9 +81,9 @@ int run(const ReceiverOptions &options) {
     }
     SignalWatcher watcher;
     QObject::connect(&watcher, &SignalWatcher::signalled, qApp, &QCoreApplication::quit);
-    // From here on a signal ends the run with the summary.
-    if (!options.quiet)
-        writeLine(stdout, listeningText(receiver));
+    // From here on a signal ends the run with the summary. Quiet or not, the ports chosen
+    // for port 0 are said: nothing else tells a script where to connect.
+    writeLine(stdout, listeningText(receiver));
     if (options.durationMs > 0)
         QTimer::singleShot(options.durationMs, qApp, &QCoreApplication::quit);
     QCoreApplication::exec();

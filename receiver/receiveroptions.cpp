@@ -49,7 +49,8 @@ struct Options {
                                 QStringLiteral("Stop after SECONDS (default: run until "
                                                "interrupted)."),
                                 QStringLiteral("SECONDS"), QStringLiteral("0")};
-    QCommandLineOption quiet{QStringLiteral("quiet"), QStringLiteral("Print only the summary.")};
+    QCommandLineOption quiet{QStringLiteral("quiet"),
+                             QStringLiteral("Print only the listening line and the summary.")};
     QCommandLineOption csv{QStringLiteral("csv"),
                            QStringLiteral("Write a CSV row per frame, document and heartbeat, "
                                           "with its verdict and reason, to FILE."),

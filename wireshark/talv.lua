@@ -395,6 +395,18 @@ local function check_widths(values, first, layout, prefix)
     end
 end
 
+-- What each MOLI shape letter stands for: the records of the window's shape buttons, and X,
+-- the record the Max button sends, with the fields of every shape filled.
+local moli_shape_meanings = {
+    O = "point", C = "circular", A = "circular arc", P = "polygon", E = "ellipsoid",
+    N = "none", X = "all shapes",
+}
+
+local function shape_meaning(shape)
+    if shape == "" then return "empty" end
+    return moli_shape_meanings[shape] or "unknown shape"
+end
+
 local function check_shape(shape)
     if shape == "" then return "MOLI shape is empty" end
     if layouts.moli_shape_letters:find(shape:sub(1, 1), 1, true) then return nil end
@@ -453,6 +465,9 @@ local function add_record(tree, tvb, body_at, values, starts, from, to, layout, 
             item = sub:add(list[position], tvb(at, #values[i] + 1), values[i])
         else
             item = sub:add(hf.extra, tvb(at, #values[i] + 1), values[i])
+        end
+        if layout == layouts.moli and position == layouts.moli_shape_field then
+            item:append_text(" (" .. shape_meaning(values[i]) .. ")")
         end
         item:append_text(string.format(" [field %d]", position))
     end

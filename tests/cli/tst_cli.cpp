@@ -4,6 +4,7 @@
 // the program itself run and killed as a process.
 #include "headlessrun.h"
 #include "linktestsupport.h"
+#include "responsestats.h"
 #include "runoptions.h"
 #include "runtally.h"
 #include "testtext.h"
@@ -12,6 +13,8 @@
 #include "cannedrecords.h"
 
 #include <QBuffer>
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -19,6 +22,7 @@
 #include <QXmlStreamReader>
 
 #include <csignal>
+#include <optional>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -62,43 +66,61 @@ QList<QStringList> csvRows(const QString &path) {
     return rows;
 }
 
-// A failed case's failure type, text and element ("failure", or "error" for a
-// socket error); empty when it passed.
+// A failed case's failure type, message, text and element ("failure", or "error"
+// for a socket error); empty when it passed.
 struct JunitCase {
     QString name;
     double time = -1;
-    QString failure, failureText, element;
+    QString failure, message, failureText, element;
 };
 
-// The test cases of a JUnit file, and whether the suite's counts agree with them.
-QList<JunitCase> junitCases(const QString &path, bool *countsAgree) {
+// The test cases of a JUnit file, whether the counts of the suite and of the file agree with
+// them, and the time each gives (-1 when there is none).
+struct JunitReport {
     QList<JunitCase> cases;
+    bool countsAgree = false;
+    double suiteTime = -1;
+    double suitesTime = -1;
+};
+
+JunitReport junitReport(const QString &path) {
+    JunitReport report;
+    QList<JunitCase> &cases = report.cases;
     QFile file(path);
     file.open(QIODevice::ReadOnly);
     QXmlStreamReader xml(&file);
     int tests = -1, failures = -1, errors = -1, failed = 0, errored = 0;
+    bool suitesAgree = false;
     while (!xml.atEnd()) {
         if (xml.readNext() != QXmlStreamReader::StartElement)
             continue;
         const auto attribute = [&](const char *name) {
             return xml.attributes().value(QLatin1String(name)).toString();
         };
-        if (xml.name() == u"testsuite") {
+        if (xml.name() == u"testsuites") {
+            report.suitesTime = attribute("time").toDouble();
+            suitesAgree = true;
             tests = attribute("tests").toInt();
             failures = attribute("failures").toInt();
             errors = attribute("errors").toInt();
+        } else if (xml.name() == u"testsuite") {
+            report.suiteTime = attribute("time").toDouble();
+            suitesAgree = suitesAgree && tests == attribute("tests").toInt() &&
+                          failures == attribute("failures").toInt() &&
+                          errors == attribute("errors").toInt();
         } else if (xml.name() == u"testcase") {
-            cases.append({attribute("name"), attribute("time").toDouble(), {}, {}, {}});
+            cases.append({attribute("name"), attribute("time").toDouble(), {}, {}, {}, {}});
         } else if ((xml.name() == u"failure" || xml.name() == u"error") && !cases.isEmpty()) {
             ++(xml.name() == u"failure" ? failed : errored);
             cases.last().element = xml.name().toString();
             cases.last().failure = attribute("type");
-            cases.last().failureText = attribute("message") + u'\n' + xml.readElementText();
+            cases.last().message = attribute("message");
+            cases.last().failureText = cases.last().message + u'\n' + xml.readElementText();
         }
     }
-    *countsAgree =
-        !xml.hasError() && tests == cases.size() && failures == failed && errors == errored;
-    return cases;
+    report.countsAgree = !xml.hasError() && suitesAgree && tests == cases.size() &&
+                         failures == failed && errors == errored;
+    return report;
 }
 
 // A peer for each link and a folder of files: "@4" and "@5" in the arguments
@@ -174,6 +196,20 @@ struct RunCase {
     QList<const char *> cases = {};
     int delayMs = 0;
     QByteArray beforeAnswer = {};
+    // The JUnit messages of the failed cases, in order, each a pattern; checked when given.
+    QList<const char *> messages = {};
+};
+
+// The summary of a run whose links measured the response times given (none for a link not
+// used), with the socket errors named; the lines expected, in order, and starts of lines that
+// must not be there.
+struct SummaryCase {
+    std::optional<QList<qint64>> type4Us = {};
+    std::optional<QList<qint64>> type5Us = {};
+    QList<std::pair<qint16, const char *>> socketEvents = {}; // number, description
+    QList<const char *> logged = {};
+    QList<const char *> lines = {};
+    QList<const char *> absent = {};
 };
 
 constexpr int kProcessTimeoutMs = 30000;
@@ -183,6 +219,7 @@ const QString kProgram = QStringLiteral(TALVGEN_CLI_PATH);
 } // namespace
 
 Q_DECLARE_METATYPE(RunCase)
+Q_DECLARE_METATYPE(SummaryCase)
 
 class tst_Cli : public QObject {
     Q_OBJECT
@@ -339,6 +376,76 @@ private slots:
         QCOMPARE(tally.socketErrors, socketErrors);
     }
 
+    // The summary's figures as a fast receiver makes them: to the microsecond, never
+    // rounded to 0.0; a link with no responses has no figures; each socket error by its
+    // reason, then the window's number.
+    void summary_data() {
+        QTest::addColumn<SummaryCase>("c");
+        QTest::newRow("receiver answering in microseconds") << SummaryCase{
+            .type4Us = QList<qint64>{40, 90, 120},
+            .lines = {"Socket errors: 0",
+                      "Note: \"Response Time\" in the log is the window's 10 ms count, link 1's "
+                      "100 ms poll included; the response times below are measured from send to "
+                      "answer",
+                      "Response times: Type 4: 3 responses, median 0.090 ms, p95 0.120 ms, max "
+                      "0.120 ms",
+                      "Type 4 precise: 3 responses, min 0.040 ms, mean 0.083 ms, median 0.090 ms, "
+                      "p95 0.120 ms, max 0.120 ms",
+                      "Type 4 connect: 0 connects"},
+            .absent = {"Type 5 precise"}};
+        QTest::newRow("a link with no responses has no figures") << SummaryCase{
+            .type4Us = QList<qint64>{1},
+            .type5Us = QList<qint64>{},
+            .lines = {"Response times: Type 4: 1 response, median 0.001 ms, p95 0.001 ms, max "
+                      "0.001 ms; Type 5: 0 responses; All: 1 response, median 0.001 ms, p95 "
+                      "0.001 ms, max 0.001 ms",
+                      "Type 4 precise: 1 response, min 0.001 ms, mean 0.001 ms, median 0.001 ms, "
+                      "p95 0.001 ms, max 0.001 ms",
+                      "Type 5 precise: 0 responses"}};
+        QTest::newRow("socket errors by reason, nothing answered") << SummaryCase{
+            .socketEvents = {{10061, "Connection refused"},
+                             {10054, "Connection reset by peer"},
+                             {10061, "Connection refused"}},
+            .logged = {"Unable to set socket", "Event: Socket error Connection refused"},
+            .lines = {"Socket errors: 4: 2 Connection refused (socket error 10061), 1 Connection "
+                      "reset by peer (socket error 10054), 1 Unable to set socket",
+                      "Result: FAIL: no packet was sent"},
+            .absent = {"Note: ", "Response times: ", "Type 4 precise", "Type 4 connect"}};
+    }
+
+    void summary() {
+        QFETCH(SummaryCase, c);
+        RunTally tally;
+        ResponseStats stats[2];
+        for (const auto &[number, description] : c.socketEvents)
+            tally.socketError(socketErrorText(number, QString::fromUtf8(description)));
+        for (const char *line : c.logged)
+            tally.logged(QString::fromUtf8(line));
+        const std::optional<QList<qint64>> samples[] = {c.type4Us, c.type5Us};
+        LinkTally *links[] = {&tally.type4, &tally.type5};
+        for (int link = 0; link < 2; ++link) {
+            for (const qint64 usec : samples[link].value_or(QList<qint64>{})) {
+                ++links[link]->stored;
+                ++links[link]->handedOver;
+                ++links[link]->processed;
+                tally.measured(*links[link], usec);
+                stats[link].add(usec);
+            }
+        }
+        const ResponseStats connects;
+        const QStringList lines = summaryLines(
+            tally, tally.type4.processed + tally.type5.processed, c.type4Us ? &stats[0] : nullptr,
+            c.type5Us ? &stats[1] : nullptr, c.type4Us ? &connects : nullptr);
+        qsizetype at = 0;
+        for (const QString &line : texts(c.lines)) {
+            at = lines.indexOf(line, at);
+            QVERIFY2(at >= 0, qPrintable(line + u"\nnot in\n"_s + lines.join(u'\n')));
+        }
+        for (const QString &start : texts(c.absent))
+            for (const QString &line : lines)
+                QVERIFY2(!line.startsWith(start), qPrintable(line));
+    }
+
     // A run against the peers: how it ends, the starts of lines it prints (in this
     // order, stderr then stdout; stderr holds nothing else but the warnings printed
     // names), what each link carried (type5 a pattern), and when cases are given, its
@@ -375,6 +482,7 @@ private slots:
                         "==== talvgen-cli summary ====",
                         "Packets handed over: Type 4 1 of 1, Type 5 0 of 0",
                         "Responses processed: Type 4 1, Type 5 0 (window total 1)",
+                        "Note: \"Response Time\" in the log is the window's 10 ms count",
                         "Response times: Type 4: 1 response, median ",
                         "Type 4 precise: 1 response, min ", "Type 4 connect: 1 connect, min ",
                         "Result: PASS: every packet answered within 2000 ms"},
@@ -390,18 +498,23 @@ private slots:
                                    "Responses measured: Type 4 0, Type 5 1"},
                        .delayMs = 100,
                        .beforeAnswer = "\x02H\x03"};
-        QTest::newRow("refused") << RunCase{
-            .arguments = "--type4 @refused --send long",
-            .status = 1,
-            .printed = {"Packets handed over: Type 4 0 of 1, Type 5 0 of 0", "Socket errors: 1",
-                        "Result: FAIL: 1 not handed over"},
-            .cases = {"type4.001.long: refused"}};
+        // Quiet, the summary alone names the reason.
+        QTest::newRow("refused, quiet")
+            << RunCase{.arguments = "--type4 @refused --send long --quiet",
+                       .status = 1,
+                       .printed = {"==== talvgen-cli summary ====",
+                                   "Packets handed over: Type 4 0 of 1, Type 5 0 of 0",
+                                   "Socket errors: 1: 1 Connection refused (socket error 10061)",
+                                   "Result: FAIL: 1 not handed over"},
+                       .cases = {"type4.001.long: refused"},
+                       .messages = {"Connection refused \\(socket error 10061\\)"}};
         QTest::newRow("type 5 answered after 2.5 s is delayed") << RunCase{
             .arguments = "--type5 @5 --send5 --wait 4",
             .status = 1,
             .printed = {"Delayed (over 2000 ms): 1", "Unanswered: 0", "Result: FAIL: 1 delayed"},
             .cases = {"type5.001.canned: delayed"},
-            .delayMs = 2500};
+            .delayMs = 2500,
+            .messages = {"answered after 2\\d{3}\\.\\d{3} ms, over 2000 ms"}};
         // Link 1 closes at its first poll after sending; the runner says so.
         QTest::newRow("type 4 peer too slow for link 1")
             << RunCase{.arguments = "--type4 @4 --send min",
@@ -416,7 +529,9 @@ private slots:
             .printed = {"Delayed (over 300 ms): 2", "Closed by link 1 before an answer: 0",
                         "Result: FAIL: 2 delayed"},
             .cases = {"type4.001.min: delayed", "type4.002.max: delayed"},
-            .delayMs = 400};
+            .delayMs = 400,
+            .messages = {"answered after \\d{3}\\.\\d{3} ms, over 300 ms",
+                         "answered after \\d{3}\\.\\d{3} ms, over 300 ms"}};
         // Control bytes, ESC and Latin-1 letters reach the terminal as the CSV shows them.
         QTest::newRow("packet bytes printed printable")
             << RunCase{.arguments = "--type4 @4 --period 1 --periods 1 --data-file @dir/odd.x01",
@@ -447,8 +562,11 @@ private slots:
               "talvgen-cli: cannot create @dir/none/t.csv: ");
         stops("junit file that cannot be made", "--type4 @4 --send min --junit @dir/sub",
               "talvgen-cli: cannot create @dir/sub: ");
-        QTest::newRow("help") << RunCase{.arguments = "--help",
-                                         .printed = {"Usage: talvgen-cli [options]"}};
+        QTest::newRow("help") << RunCase{
+            .arguments = "--help",
+            .printed = {
+                "Usage: talvgen-cli [options]",
+                "Two clocks: the log's \"Response Time N milliseconds\" is the window's own"}};
     }
 
     void runs() {
@@ -456,8 +574,11 @@ private slots:
         const QStringList printed = texts(c.printed);
         const QStringList cases = texts(c.cases);
         Run run(c.delayMs, c.beforeAnswer);
+        QElapsedTimer runTime;
+        runTime.start();
         run.run(words(c.arguments) +
                 words(cases.isEmpty() ? "" : "--junit @dir/report.xml --csv @dir/times.csv"));
+        const double runSeconds = double(runTime.nsecsElapsed()) / 1e9;
         QCOMPARE(run.status, c.status);
         QCOMPARE(run.missing(printed), QString());
         if (c.status < 2)
@@ -477,14 +598,17 @@ private slots:
         QCOMPARE(
             rows.value(0),
             words("handed_over link sent bytes connect_us response_us counted_ms outcome answer"));
-        bool countsAgree = false;
-        const QList<JunitCase> junit = junitCases(run.dir.filePath(u"report.xml"_s), &countsAgree);
-        QVERIFY(countsAgree);
+        const JunitReport report = junitReport(run.dir.filePath(u"report.xml"_s));
+        const QList<JunitCase> &junit = report.cases;
+        QVERIFY(report.countsAgree);
         QCOMPARE(junit.size(), cases.size());
         QCOMPARE(rows.size(), cases.size() + 1);
         const QRegularExpression isoTime(
             QStringLiteral(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)"));
         qsizetype type4Connection = 0;
+        QStringList messages;
+        double caseSeconds = 0;
+        QDateTime firstHandedOver, lastHandedOver;
         for (qsizetype i = 0; i < cases.size(); ++i) {
             const QString name = cases[i].section(u": "_s, 0, -2);
             const QString outcome = cases[i].section(u": "_s, -1);
@@ -503,12 +627,37 @@ private slots:
             QVERIFY2(isoTime.match(fields[0]).hasMatch(), qPrintable(fields[0]));
             QCOMPARE(!fields[5].isEmpty() && fields[5].toLongLong() >= c.delayMs * 1000, measured);
             QCOMPARE(testCase.time, measured ? fields[5].toDouble() / 1e6 : 0.0);
-            if (!testCase.failure.isEmpty()) // the exchange's own log lines
+            if (!testCase.failure.isEmpty()) { // the exchange's own log lines
                 QVERIFY2(testCase.failureText.contains(u"Event: "),
                          qPrintable(testCase.failureText));
+                messages << testCase.message;
+            }
+            caseSeconds += testCase.time;
+            const QDateTime handedOver = QDateTime::fromString(fields[0], Qt::ISODateWithMs);
+            firstHandedOver = i == 0 ? handedOver : std::min(firstHandedOver, handedOver);
+            lastHandedOver = i == 0 ? handedOver : std::max(lastHandedOver, handedOver);
             if (fields[1] == u"type4" && outcome != u"refused")
                 QCOMPARE(fields[3].toInt(),
                          run.type4.receivedByConnection().value(type4Connection++).size());
+        }
+        if (!c.messages.isEmpty()) {
+            QCOMPARE(messages.size(), c.messages.size());
+            for (qsizetype i = 0; i < messages.size(); ++i) {
+                const QRegularExpression message(
+                    QRegularExpression::anchoredPattern(QString::fromUtf8(c.messages[i])));
+                QVERIFY2(message.match(messages[i]).hasMatch(), qPrintable(messages[i]));
+            }
+        }
+        // The suite's time is the run's: it holds every case's time and the span between the
+        // first packet handed over and the last (CSV times are cut to the millisecond), and no
+        // more than the run took as this test saw it.
+        const double spanSeconds = double(firstHandedOver.msecsTo(lastHandedOver)) / 1000;
+        for (const double suite : {report.suiteTime, report.suitesTime}) {
+            QVERIFY2(suite >= caseSeconds && suite >= spanSeconds - 0.002 && suite <= runSeconds,
+                     qPrintable(u"suite %1 s, cases %2 s, span %3 s, run %4 s"_s.arg(suite)
+                                    .arg(caseSeconds)
+                                    .arg(spanSeconds)
+                                    .arg(runSeconds)));
         }
     }
 
@@ -555,10 +704,10 @@ private slots:
         QVERIFY(out.contains("RSFP: Data Sent: 3|87654321|second"));
         QCOMPARE(out.contains("\nResult: STOPPED by SIG"), signal != 0);
         QCOMPARE(process.readAllStandardError(), QByteArray()); // Qt's offscreen notices kept out
-        bool countsAgree = false;
-        const qsizetype cases = junitCases(junit, &countsAgree).size();
+        const JunitReport report = junitReport(junit);
+        const qsizetype cases = report.cases.size();
         const qsizetype rows = csvRows(csv).size() - 1;
-        QVERIFY(countsAgree && cases >= 1);
+        QVERIFY(report.countsAgree && cases >= 1);
         QVERIFY2(signal == 0 ? cases <= rows : cases == rows, qPrintable(QString::number(cases)));
     }
 };

@@ -355,6 +355,39 @@ private slots:
                         "type 3 with 51 fields, expected 52"}));
     }
 
+    // The program itself says where it listens, quiet or not: with port 0 nothing else tells
+    // a script where to connect. Quiet leaves out the line per frame, not the summary.
+    void saysWhereItListens_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("frameLines");
+        QTest::newRow("a line per frame") << QStringList() << true;
+        QTest::newRow("quiet") << words("--quiet") << false;
+    }
+
+    void saysWhereItListens() {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, frameLines);
+        TalvrecvProcess talvrecv(arguments + words("--heartbeat 0"));
+        QVERIFY2(talvrecv.waitListening(), qPrintable(talvrecv.output()));
+        QVERIFY(talvrecv.type4Port != 0 && talvrecv.type5Port != 0);
+        Client client(talvrecv.type4Port);
+        client.socket.write(standardFrame());
+        QTRY_COMPARE_WITH_TIMEOUT(client.data, QByteArray("ACK"), TalvrecvProcess::kWaitMs);
+        QCOMPARE(talvrecv.waitExit(true), 0);
+        const QStringList lines = talvrecv.output().split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.value(0), u"talvrecv listening: Type 4 on 127.0.0.1 port %1, Type 5 on "
+                                 "127.0.0.1 port %2"_s.arg(talvrecv.type4Port)
+                                     .arg(talvrecv.type5Port));
+        const QRegularExpression frameLine(u"^\\S+ \\S+ T4 %1 %2$"_s.arg(
+            QRegularExpression::escape(client.peer), QRegularExpression::escape(kStandardOk)));
+        const QStringList rest = lines.mid(1);
+        QCOMPARE(rest.filter(frameLine).size(), frameLines ? 1 : 0);
+        QCOMPARE(rest.filter(u"summary: frames received 1, valid 1, invalid 0"_s).size(), 1);
+        for (const QString &line : rest) // nothing else
+            QVERIFY2(frameLine.match(line).hasMatch() || line.startsWith(u"summary: "_s),
+                     qPrintable(line));
+    }
+
     // The program itself ends with exit 2 and one line on what is wrong, before it
     // listens on either port: "@" stands for a port in use. A usage error names the
     // program, not the path it was started by, and points to --help.

@@ -12,6 +12,7 @@
 #include "receiverlines.h"
 #include "receiveroptions.h"
 #include "recordfields.h"
+#include "testtext.h"
 #include "type4frame.h"
 #include "wiresharkfields.h"
 
@@ -22,6 +23,9 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QXmlStreamReader>
+
+#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -145,34 +149,44 @@ void dropEmptyRecordValues(Dissected &values) {
     values.removeIf([](const auto &entry) { return entry.value().isEmpty(); });
 }
 
-// One tshark run over every connection, the server ports named in the
-// preferences; out holds each TCP stream's values.
-bool runTshark(const QByteArray &capture, QList<Dissected> &out, QString &error) {
+// tshark with the dissector over the capture, in two passes, the server ports named in the
+// preferences, and the arguments given; what it printed, or false with its complaints in error.
+bool tshark(const QByteArray &capture, const QStringList &given, QByteArray &output,
+            QString &error) {
     QTemporaryDir dir;
     QFile file(dir.filePath(u"capture.pcap"_s));
     if (!file.open(QIODevice::WriteOnly) || file.write(capture) != capture.size())
         return false;
     file.close();
-    const QStringList names = QStringList{u"tcp.stream"_s} + kFields + recordFieldNames();
-    QStringList arguments = u"-2 -T fields -E occurrence=a"_s.split(u' ');
-    arguments << u"-r"_s << file.fileName() << u"-X"_s << u"lua_script:"_s + kDissector << u"-E"_s
-              << u"aggregator="_s + QLatin1Char(kAggregator);
+    QStringList arguments{u"-2"_s, u"-r"_s, file.fileName(), u"-X"_s,
+                          u"lua_script:"_s + kDissector};
     arguments << u"-o"_s << u"talv.type4_port:%1"_s.arg(kType4Port) << u"-o"_s
               << u"talv.type5_port:%1"_s.arg(kType5Port);
-    for (const QString &name : names)
-        arguments << u"-e"_s << name;
     // A home of its own: no installed copy of the dissector, no preferences.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(u"HOME"_s, dir.path());
     environment.remove(u"XDG_CONFIG_HOME"_s);
-    QProcess tshark;
-    tshark.setProcessEnvironment(environment);
-    tshark.start(u"tshark"_s, arguments);
-    const bool finished = tshark.waitForFinished(kWaitMs) && tshark.exitCode() == 0;
-    error = QString::fromLocal8Bit(tshark.readAllStandardError());
-    if (!finished)
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(u"tshark"_s, arguments + given);
+    const bool finished = process.waitForFinished(kWaitMs) &&
+                          process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    error = QString::fromLocal8Bit(process.readAllStandardError());
+    output = process.readAllStandardOutput();
+    return finished;
+}
+
+// One tshark run over every connection; out holds each TCP stream's values.
+bool runTshark(const QByteArray &capture, QList<Dissected> &out, QString &error) {
+    const QStringList names = QStringList{u"tcp.stream"_s} + kFields + recordFieldNames();
+    QStringList arguments = u"-T fields -E occurrence=a"_s.split(u' ');
+    arguments << u"-E"_s << u"aggregator="_s + QLatin1Char(kAggregator);
+    for (const QString &name : names)
+        arguments << u"-e"_s << name;
+    QByteArray output;
+    if (!tshark(capture, arguments, output, error))
         return false;
-    for (const QByteArray &line : tshark.readAllStandardOutput().split('\n')) {
+    for (const QByteArray &line : output.split('\n')) {
         const QList<QByteArray> columns = line.split('\t');
         const int stream = columns.constFirst().toInt();
         if (line.isEmpty() || stream < 0 || stream >= out.size())
@@ -187,6 +201,32 @@ bool runTshark(const QByteArray &capture, QList<Dissected> &out, QString &error)
     for (Dissected &values : out)
         dropEmptyRecordValues(values);
     return true;
+}
+
+// How tshark shows each MOLI Shape field (its tree line), by TCP stream, from one run.
+bool runTsharkShapes(const QByteArray &capture, QList<QStringList> &out, QString &error) {
+    QByteArray output;
+    if (!tshark(capture, {u"-T"_s, u"pdml"_s}, output, error))
+        return false;
+    QXmlStreamReader pdml(output);
+    qsizetype stream = -1;
+    while (!pdml.atEnd()) {
+        if (pdml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (pdml.name() == u"packet")
+            stream = -1;
+        if (pdml.name() != u"field")
+            continue;
+        const QXmlStreamAttributes attributes = pdml.attributes();
+        const QStringView name = attributes.value(u"name"_s);
+        if (name == u"tcp.stream")
+            stream = attributes.value(u"show"_s).toInt();
+        else if (name == u"talv.moli.Shape" && stream >= 0 && stream < out.size())
+            out[stream] << attributes.value(u"showname"_s).toString();
+    }
+    if (pdml.hasError())
+        error += pdml.errorString();
+    return !pdml.hasError();
 }
 
 void expectFrame(const Type4Frame &frame, Dissected &values) {
@@ -260,13 +300,34 @@ struct Row {
     QByteArray name;
     Script script;
     quint16 port;
+    QStringList shapes; // each MOLI Shape field as the tree shows it
 };
+
+// What a canned MOLI record's shape letter stands for, in the order of the records.
+const char *const kShapeMeanings[] = {"point",     "circular", "circular arc", "polygon",
+                                      "ellipsoid", "none",     "all shapes"};
+
+QString shownShape(const QByteArray &letter, const char *meaning) {
+    return u"Shape: %1 (%2) [field %3]"_s
+        .arg(QString::fromLatin1(letter), QString::fromLatin1(meaning))
+        .arg(kMoliShapeField);
+}
+
+// The shape letter of a MOLI record, which opens with "|".
+QByteArray shapeLetter(const QByteArray &moli) {
+    return moli.split('|').value(kMoliShapeField);
+}
+
+QString shownCannedShape(int moli) {
+    return shownShape(shapeLetter(cannedMoliRecords().at(moli)), kShapeMeanings[moli]);
+}
 
 QList<Row> rows() {
     QList<Row> rows;
     const auto onPort = [&rows](quint16 port) {
-        return [&rows, port](const QByteArray &name, const Script &script) {
-            rows << Row{name, script, port};
+        return [&rows, port](const QByteArray &name, const Script &script,
+                             const QStringList &shapes = {}) {
+            rows << Row{name, script, port, shapes};
         };
     };
     const auto type4 = onPort(kType4Port), type5 = onPort(kType5Port), other = onPort(kOtherPort);
@@ -279,14 +340,17 @@ QList<Row> rows() {
         type4(records[i], {client(canned(kCannedRecords[i])), receiver(kAck)});
     for (int moli = kMoliPoint; moli <= kMoliFull; ++moli)
         type4(QByteArray(records[moli % 5]) + " with " + shapes[moli],
-              {client(canned(kCannedRecords[moli % 5], moli)), receiver(kAck)});
+              {client(canned(kCannedRecords[moli % 5], moli)), receiver(kAck)},
+              {shownCannedShape(moli)});
     type4("data-file record", {client(dataFileFrame()), receiver("Data Pkt Rxd")});
     type4("a frame over three segments",
-          inPieces(canned(Standard, kMoliPolygon), 3) + Script{receiver(kAck)});
+          inPieces(canned(Standard, kMoliPolygon), 3) + Script{receiver(kAck)},
+          {shownCannedShape(kMoliPolygon)});
     type4("two frames in one segment",
           {client(canned(Standard) + canned(Min)), receiver(kAck + kAck)});
     other("frames on a port of no preference",
-          {client(canned(Long)), receiver(kAck), client(canned(Max, kMoliFull)), receiver(kAck)});
+          {client(canned(Long)), receiver(kAck), client(canned(Max, kMoliFull)), receiver(kAck)},
+          {shownCannedShape(kMoliFull)});
 
     const QByteArray body = '3' + cannedIpndRecord(Standard);
     const auto refused = [&](const char *name, const QByteArray &frame) {
@@ -305,8 +369,9 @@ QList<Row> rows() {
     refused("a field too wide", framed(type4LengthField(body.size() + 1),
                                        QByteArray(body).replace("|9990302|", "|99903020|")));
     QByteArray point = cannedMoliRecords().at(kMoliPoint);
-    refused("an unknown MOLI shape",
-            frameCannedRecord(kTermId, body.sliced(1) + point.replace("|O|", "|Q|"), true));
+    type4("an unknown MOLI shape",
+          {client(frameCannedRecord(kTermId, body.sliced(1) + point.replace("|O|", "|Q|"), true))},
+          {shownShape("Q", "unknown shape")});
 
     const QByteArray document = cannedAmlDocument();
     const QByteArray answer = heartbeatAnswerBytes();
@@ -345,6 +410,25 @@ class TestWireshark : public QObject {
     QList<Row> m_rows;
     QList<PcapConnection> m_connections;
     QList<Dissected> m_dissected;
+    QList<QStringList> m_shapes; // each stream's MOLI Shape fields as the tree shows them
+    QByteArray m_capture;
+
+    // The names of the rows a display filter finds something in, in row order.
+    QStringList rowsMatching(const QString &filter, QString &error) const {
+        QByteArray output;
+        if (!tshark(m_capture, {u"-Y"_s, filter, u"-T"_s, u"fields"_s, u"-e"_s, u"tcp.stream"_s},
+                    output, error))
+            return {u"tshark failed"_s};
+        QList<int> streams;
+        for (const QByteArray &line : output.split('\n'))
+            if (!line.isEmpty())
+                streams << line.toInt();
+        QStringList names;
+        for (int i = 0; i < m_rows.size(); ++i)
+            if (streams.contains(i))
+                names << QString::fromLatin1(m_rows.at(i).name);
+        return names;
+    }
 
 private slots:
     // Every row's exchange in one capture, one connection each, read by one
@@ -360,8 +444,12 @@ private slots:
             m_connections << connection;
         }
         m_dissected.resize(m_connections.size());
+        m_shapes.resize(m_connections.size());
         QString error;
-        QVERIFY2(runTshark(pcapFile(m_connections), m_dissected, error), qPrintable(error));
+        m_capture = pcapFile(m_connections);
+        QVERIFY2(runTshark(m_capture, m_dissected, error), qPrintable(error));
+        QVERIFY2(!error.contains(u"Lua"_s), qPrintable(error));
+        QVERIFY2(runTsharkShapes(m_capture, m_shapes, error), qPrintable(error));
         QVERIFY2(!error.contains(u"Lua"_s), qPrintable(error));
     }
 
@@ -382,6 +470,71 @@ private slots:
         QVERIFY(talvrecv.waitForFinished(kWaitMs));
         QCOMPARE(talvrecv.exitCode(), 0);
         QCOMPARE(talvrecv.readAllStandardOutput(), block);
+    }
+
+    // Each MOLI shape letter the checker takes is sent by one of the canned records, whose
+    // rows below check what the dissector says it means.
+    void cannedRecordsSendEveryShape() {
+        QByteArray sent;
+        for (int moli = kMoliPoint; moli <= kMoliFull; ++moli)
+            sent += shapeLetter(cannedMoliRecords().at(moli));
+        QByteArray letters(kMoliShapeLetters);
+        std::sort(sent.begin(), sent.end());
+        std::sort(letters.begin(), letters.end());
+        QCOMPARE(sent, letters);
+    }
+
+    // A MOLI shape is shown with what its letter means: "Shape: O (point)".
+    void showsShapeMeanings_data() {
+        QTest::addColumn<int>("row");
+        for (int i = 0; i < m_rows.size(); ++i)
+            QTest::newRow(m_rows.at(i).name.constData()) << i;
+    }
+
+    void showsShapeMeanings() {
+        QFETCH(int, row);
+        QCOMPARE(m_shapes.at(row), m_rows.at(row).shapes);
+    }
+
+    // The display filters the README gives, over the canned records, in row order.
+    void filters_data() {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QStringList>("rows");
+        const auto row = [](const char *filter, QList<const char *> rows) {
+            QTest::newRow(filter) << QString::fromUtf8(filter) << texts(rows);
+        };
+        row("talv.moli.Shape == \"O\"", {"Standard with Point"});
+        row("talv.moli.Shape == \"X\"",
+            {"No Add with the full MOLI record", "frames on a port of no preference"});
+        row("talv.moli.Shape == \"P\"", {"Min with Polygon", "a frame over three segments"});
+        // Only the Max record with a MOLI record is over 1000 characters.
+        row("talv.t4.length > 1000", {"frames on a port of no preference"});
+        row("talv.t4.length > 700",
+            {"Max", "Long with Circular Arc", "Max with Ellipsoid",
+             "No Add with the full MOLI record", "frames on a port of no preference"});
+        row("talv.t4.type == 4",
+            {"Standard with Point", "No Add with Circular", "Long with Circular Arc",
+             "Min with Polygon", "Max with Ellipsoid", "Standard with None",
+             "No Add with the full MOLI record", "a frame over three segments",
+             "frames on a port of no preference", "type 4 without MOLI record",
+             "an unknown MOLI shape"});
+        // The Standard record's, in every frame that holds the field.
+        row("talv.ipnd.Locality == \"MELLIS\"",
+            {"Standard", "Standard with Point", "Standard with None", "a frame over three segments",
+             "two frames in one segment", "a length shorter than the body",
+             "an unknown record type", "a field missing", "type 4 without MOLI record",
+             "a field too wide", "an unknown MOLI shape"});
+        row("talv.heartbeat",
+            {"a document, a heartbeat and its answer", "a document over three segments",
+             "heartbeat answers between and inside documents"});
+    }
+
+    void filters() {
+        QFETCH(QString, filter);
+        QFETCH(QStringList, rows);
+        QString error;
+        QCOMPARE(rowsMatching(filter, error), rows);
+        QVERIFY2(!error.contains(u"Lua"_s), qPrintable(error));
     }
 
     void dissects_data() {
