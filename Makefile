@@ -11,6 +11,7 @@ TYPE4_PORT ?= 7005
 TYPE5_PORT ?= 7018
 
 BUILD_WINDOWS ?= build-windows
+BUILD_ODR ?= build-odr
 
 # CMake's build runs make below this one, which would announce every folder it enters and leaves.
 MAKEFLAGS += --no-print-directory
@@ -22,7 +23,7 @@ BUILD_NOISE := ^\[ *[0-9]+%\] (Built target|Automatic MOC|Automatic UIC|Automati
 	no work to do
 
 .PHONY: deps configure build quiet-build run test bench fuzz soak screenshot mutants clean format \
-	windows windows-test deb wireshark
+	windows windows-test deb wireshark odr
 
 deps:
 	@scripts/install-deps
@@ -73,6 +74,10 @@ windows-test: windows
 # The Debian package in dist/, from the build folder make build uses.
 deb: build
 	@scripts/build-deb $(BUILD)
+
+# The programs linked whole (LTO): fails when a type name has two definitions.
+odr: deps
+	@scripts/check-odr $(BUILD_ODR)
 
 # Slow (a rebuild and a suite run per mutant); not part of CI.
 mutants: deps

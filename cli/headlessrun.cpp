@@ -274,7 +274,7 @@ Type5Link &HeadlessRun::link2() {
     return link;
 }
 
-void HeadlessRun::attach(TcpLink &link, LinkTally &tally, SocketControl &socket) {
+void HeadlessRun::attach(TcpLink &link, RunnerLinkTally &tally, SocketControl &socket) {
     const int which = &tally == &m_tally.type4 ? 0 : 1;
     connect(&link, &TcpLink::packetHandedOver, this, [this, &tally, &socket, which] {
         ++tally.handedOver;
@@ -334,7 +334,7 @@ bool HeadlessRun::link1Settled() {
 }
 
 bool HeadlessRun::link2Settled() {
-    const LinkTally &tally = m_tally.type5;
+    const RunnerLinkTally &tally = m_tally.type5;
     return m_window->frmTCP2().gPendingType5Packet.isEmpty() && tally.answered >= tally.handedOver;
 }
 

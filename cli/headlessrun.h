@@ -68,7 +68,7 @@ private:
 
     Type4Link &link1();
     Type5Link &link2();
-    void attach(TcpLink &link, LinkTally &tally, SocketControl &socket);
+    void attach(TcpLink &link, RunnerLinkTally &tally, SocketControl &socket);
     bool link1Settled();
     bool link2Settled();
     bool settled();

@@ -17,7 +17,7 @@ QString countOf(qint64 count, const QString &noun) {
                                                     count == 1 ? QString() : QStringLiteral("s"));
 }
 
-QString linkCounts(const char *label, const LinkTally &link) {
+QString linkCounts(const char *label, const RunnerLinkTally &link) {
     return QStringLiteral("%1 %2 of %3")
         .arg(QLatin1String(label))
         .arg(link.handedOver)
@@ -55,7 +55,7 @@ QString responseOverview(const QString &label, const ResponseStats &stats) {
            ms(stats.maxUs());
 }
 
-void LinkTally::measured(qint64 usec, qint64 delayLimitUs) {
+void RunnerLinkTally::measured(qint64 usec, qint64 delayLimitUs) {
     ++answered;
     if (usec > delayLimitUs)
         ++delayed;
@@ -128,8 +128,8 @@ QString detailedStats(const QString &label, const ResponseStats &stats, const QS
 
 QStringList summaryLines(const RunTally &tally, int processedCount, const ResponseStats *type4Stats,
                          const ResponseStats *type5Stats, const ResponseStats *connectStats) {
-    const LinkTally &t4 = tally.type4;
-    const LinkTally &t5 = tally.type5;
+    const RunnerLinkTally &t4 = tally.type4;
+    const RunnerLinkTally &t5 = tally.type5;
     QStringList lines;
     lines << QStringLiteral("==== talvgen-cli summary ====");
     lines << QStringLiteral("Packets handed over: ") + linkCounts("Type 4", t4) +

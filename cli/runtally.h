@@ -12,7 +12,7 @@ class ResponseStats;
 // What happened to the packets of one link during a run, judged by the
 // precise measurement: from the packet's last byte handed to the system to
 // the first byte of its response.
-struct LinkTally {
+struct RunnerLinkTally {
     int stored = 0;             // packets the window left in the link's pending slot
     int handedOver = 0;         // packets whose last byte went to the system
     int answered = 0;           // handed-over packets whose response was measured
@@ -30,8 +30,8 @@ struct RunTally {
     enum ExitStatus { kPassed = 0, kFailed = 1, kUsageOrFile = 2, kSignalBase = 128 };
     static constexpr qint64 kDefaultDelayLimitUs = 2'000'000;
 
-    LinkTally type4;
-    LinkTally type5;
+    RunnerLinkTally type4;
+    RunnerLinkTally type5;
     // A socket failure of either link, as the reports word it, and how often it came.
     struct SocketErrorCount {
         QString reason; // "Connection refused (socket error 10061)", "Unable to set socket"
@@ -44,7 +44,7 @@ struct RunTally {
     qint64 delayLimitUs = kDefaultDelayLimitUs;
     int stoppedBySignal = 0; // SIGINT or SIGTERM ended the run early; 0: it ran its course
 
-    void measured(LinkTally &link, qint64 usec) const { link.measured(usec, delayLimitUs); }
+    void measured(RunnerLinkTally &link, qint64 usec) const { link.measured(usec, delayLimitUs); }
 
     // Counts the log lines that matter for the verdict ("Unable to set socket" among them; a
     // socket's own error event comes through socketError()).

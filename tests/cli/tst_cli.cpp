@@ -422,7 +422,7 @@ private slots:
         for (const char *line : c.logged)
             tally.logged(QString::fromUtf8(line));
         const std::optional<QList<qint64>> samples[] = {c.type4Us, c.type5Us};
-        LinkTally *links[] = {&tally.type4, &tally.type5};
+        RunnerLinkTally *links[] = {&tally.type4, &tally.type5};
         for (int link = 0; link < 2; ++link) {
             for (const qint64 usec : samples[link].value_or(QList<qint64>{})) {
                 ++links[link]->stored;
