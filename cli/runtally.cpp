@@ -2,6 +2,7 @@
 #include "runtally.h"
 
 #include "responsestats.h"
+#include "signalwatcher.h"
 
 #include <csignal>
 #include <utility>
@@ -25,17 +26,6 @@ QString linkCounts(const char *label, const RunnerLinkTally &link) {
 }
 
 } // namespace
-
-QString signalName(int number) {
-    switch (number) {
-    case SIGINT:
-        return QStringLiteral("SIGINT");
-    case SIGTERM:
-        return QStringLiteral("SIGTERM");
-    default:
-        return QStringLiteral("signal %1").arg(number);
-    }
-}
 
 QString socketErrorText(qint16 number, const QString &description) {
     return QStringLiteral("%1 (socket error %2)").arg(description).arg(number);

@@ -63,9 +63,6 @@ struct RunTally {
     QString verdict() const;
 };
 
-// "SIGINT", "SIGTERM".
-QString signalName(int number);
-
 // A socket error as the reports give it, the reason first and the window's number after:
 // "Connection refused (socket error 10061)".
 QString socketErrorText(qint16 number, const QString &description);

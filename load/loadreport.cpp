@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "loadreport.h"
 
+#include "signalwatcher.h"
+
 #include <QXmlStreamWriter>
 
 #include <algorithm>
@@ -47,17 +49,6 @@ QString faultsText(const LinkTally &tally) {
             << QStringLiteral("%1 %2").arg(faultName(Fault(kind))).arg(tally.faults[size_t(kind)]);
     parts << QStringLiteral("shortfall %1").arg(tally.shortfall);
     return parts.join(QStringLiteral(", "));
-}
-
-QString signalName(int number) {
-    switch (number) {
-    case SIGINT:
-        return QStringLiteral("SIGINT");
-    case SIGTERM:
-        return QStringLiteral("SIGTERM");
-    default:
-        return QStringLiteral("signal %1").arg(number);
-    }
 }
 
 // The run's length as the summary prints it: tenths of a second, or

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
+
+#include <csignal>
 
 class QSocketNotifier;
 
@@ -25,3 +28,15 @@ private:
 
     QSocketNotifier *m_notifier = nullptr;
 };
+
+// "SIGINT", "SIGTERM", or "signal N", as the reports name what stopped a run.
+inline QString signalName(int number) {
+    switch (number) {
+    case SIGINT:
+        return QStringLiteral("SIGINT");
+    case SIGTERM:
+        return QStringLiteral("SIGTERM");
+    default:
+        return QStringLiteral("signal %1").arg(number);
+    }
+}
