@@ -496,7 +496,7 @@ private slots:
         QCOMPARE(m_shapes.at(row), m_rows.at(row).shapes);
     }
 
-    // The display filters the README gives, over the canned records, in row order.
+    // The display filters docs/wireshark.md gives, over the canned records, in row order.
     void filters_data() {
         QTest::addColumn<QString>("filter");
         QTest::addColumn<QStringList>("rows");
