@@ -25,6 +25,7 @@
 #include "loadrecords.h"
 #include "type4frame.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -444,19 +445,24 @@ int main(int argc, char *argv[]) {
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
-    double memorySeconds = 600;
-    double stepSeconds = 3;
-    const QStringList args = QCoreApplication::arguments();
-    for (int i = 1; i + 1 < args.size(); ++i) {
-        if (args[i] == QLatin1String("--memory-seconds"))
-            memorySeconds = args[i + 1].toDouble();
-        if (args[i] == QLatin1String("--step-seconds"))
-            stepSeconds = args[i + 1].toDouble();
-    }
+    QCommandLineParser parser;
+    const QCommandLineOption memoryOption(
+        QStringLiteral("memory-seconds"),
+        QStringLiteral("Seconds of the memory run (default 600)."), QStringLiteral("N"),
+        QStringLiteral("600"));
+    const QCommandLineOption stepOption(
+        QStringLiteral("step-seconds"),
+        QStringLiteral("Seconds of each capacity step (default 3)."), QStringLiteral("N"),
+        QStringLiteral("3"));
+    const QCommandLineOption onlyOption(QStringLiteral("only"),
+                                        QStringLiteral("Run that part alone."),
+                                        QStringLiteral("capacity|memory|latency"));
+    parser.addOptions({memoryOption, stepOption, onlyOption});
+    parser.process(app);
+    const double memorySeconds = parser.value(memoryOption).toDouble();
+    const double stepSeconds = parser.value(stepOption).toDouble();
     const QString heartbeatOff = QStringLiteral("--heartbeat");
-    // --only capacity|memory|latency runs that part alone.
-    const qsizetype onlyAt = args.indexOf(QStringLiteral("--only"));
-    const QString only = onlyAt > 0 ? args.value(onlyAt + 1) : QString();
+    const QString only = parser.value(onlyOption);
     const auto runs = [&only](const char *part) {
         return only.isEmpty() || only == QLatin1String(part);
     };

@@ -11,6 +11,7 @@
 #include "receiver.h"
 #include "type4frame.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -236,7 +237,13 @@ template<typename Load> void run(const char *name, int seconds, Load &&makeLoad)
 
 int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
-    const int seconds = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 3;
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("seconds"),
+                                 QStringLiteral("Seconds per run (default 3)."),
+                                 QStringLiteral("[seconds]"));
+    parser.process(app);
+    const QStringList given = parser.positionalArguments();
+    const int seconds = given.isEmpty() ? 3 : qMax(1, given.constFirst().toInt());
     std::printf("receiver throughput, Standard frame of %lld bytes, %d s per run\n",
                 static_cast<long long>(standardFrame().size()), seconds);
     // Figures only: the verdict is printed beside each run, never returned.

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "runoptions.h"
 
+#include "optionreader.h"
 #include "textlinereader.h"
 
-#include <QCommandLineParser>
 #include <QFileInfo>
 
 #include <array>
@@ -77,14 +77,6 @@ const char kDescription[] =
     "Capacity testing (rates, ramps, many carriers, latency percentiles) has a mode\n"
     "of its own: see talvgen-cli load --help.";
 
-std::optional<double> seconds(const QString &text, double high) {
-    bool ok = false;
-    const double value = text.toDouble(&ok);
-    if (!ok || !(value >= 0.0) || value > high)
-        return std::nullopt;
-    return value;
-}
-
 bool isLatin1(const QString &text) {
     for (const QChar c : text) {
         if (c.unicode() > 0xff)
@@ -93,310 +85,278 @@ bool isLatin1(const QString &text) {
     return true;
 }
 
-// Reads the parsed command line into options; returns what is wrong, or
-// an empty text.
-class OptionReader {
+// Reads the parsed command line into options; the reader keeps what is wrong.
+class RunOptionReader {
 public:
-    explicit OptionReader(const QCommandLineParser &parser)
-        : m_parser(parser) {}
+    explicit RunOptionReader(OptionReader &reader)
+        : m_reader(reader) {}
 
-    QString read(RunOptions &options);
+    void read(RunOptions &options);
     const QStringList &warnings() const { return m_warnings; }
 
 private:
-    QString readEndpoints(RunOptions &options);
-    QString readFiles(RunOptions &options);
-    QString readCycle(RunOptions &options);
-    QString readType4(RunOptions &options);
-    QString readWait(RunOptions &options);
-    QString readTiming(RunOptions &options);
-    QString checkCombination(const RunOptions &options) const;
-    // The single value of an option given at most once.
-    QString once(const char *name, QString &problem) const;
+    void readEndpoints(RunOptions &options);
+    void readFiles(RunOptions &options);
+    void readCycle(RunOptions &options);
+    void readType4(RunOptions &options);
+    void readWait(RunOptions &options);
+    void readTiming(RunOptions &options);
+    void checkCombination(const RunOptions &options);
 
-    const QCommandLineParser &m_parser;
+    OptionReader &m_reader;
     QStringList m_warnings;
 };
 
-QString OptionReader::once(const char *name, QString &problem) const {
-    const QStringList values = m_parser.values(QString::fromLatin1(name));
-    if (values.size() > 1)
-        problem = QStringLiteral("--%1 given more than once").arg(QLatin1String(name));
-    return values.value(0);
-}
-
-QString OptionReader::read(RunOptions &options) {
+void RunOptionReader::read(RunOptions &options) {
     for (auto step :
-         {&OptionReader::readEndpoints, &OptionReader::readFiles, &OptionReader::readCycle,
-          &OptionReader::readType4, &OptionReader::readWait, &OptionReader::readTiming}) {
-        const QString problem = (this->*step)(options);
-        if (!problem.isEmpty())
-            return problem;
+         {&RunOptionReader::readEndpoints, &RunOptionReader::readFiles, &RunOptionReader::readCycle,
+          &RunOptionReader::readType4, &RunOptionReader::readWait, &RunOptionReader::readTiming}) {
+        (this->*step)(options);
+        if (m_reader.failed())
+            return;
     }
-    options.send5 = m_parser.isSet(QStringLiteral("send5"));
-    options.quiet = m_parser.isSet(QStringLiteral("quiet"));
-    return checkCombination(options);
+    options.send5 = m_reader.isSet("send5");
+    options.quiet = m_reader.isSet("quiet");
+    checkCombination(options);
 }
 
-QString OptionReader::readEndpoints(RunOptions &options) {
+void RunOptionReader::readEndpoints(RunOptions &options) {
     for (const char *name : {"type4", "type5"}) {
-        QString problem;
-        const QString text = once(name, problem);
-        if (!problem.isEmpty())
-            return problem;
-        if (!m_parser.isSet(QString::fromLatin1(name)))
+        const QString text = m_reader.once(name);
+        if (m_reader.failed())
+            return;
+        if (!m_reader.isSet(name))
             continue;
         const std::optional<Endpoint> endpoint = parseEndpoint(text);
         if (!endpoint)
-            return QStringLiteral("--%1 wants HOST:PORT with a port from 1 to 65535, not \"%2\"")
-                .arg(QLatin1String(name), text);
+            return m_reader.fail(
+                QStringLiteral("--%1 wants HOST:PORT with a port from 1 to 65535, not \"%2\"")
+                    .arg(QLatin1String(name), text));
         (QLatin1String(name) == QLatin1String("type4") ? options.type4 : options.type5) = endpoint;
     }
-    return {};
 }
 
-QString OptionReader::readFiles(RunOptions &options) {
-    QString problem;
-    options.dataFile = once("data-file", problem);
-    if (problem.isEmpty())
-        options.xmlFile = once("xml", problem);
-    if (problem.isEmpty())
-        options.junitFile = once("junit", problem);
-    if (problem.isEmpty())
-        options.csvFile = once("csv", problem);
-    if (!problem.isEmpty())
-        return problem;
+void RunOptionReader::readFiles(RunOptions &options) {
+    options.dataFile = m_reader.once("data-file");
+    options.xmlFile = m_reader.once("xml");
+    options.junitFile = m_reader.once("junit");
+    options.csvFile = m_reader.once("csv");
+    if (m_reader.failed())
+        return;
     for (const char *name : {"junit", "csv"})
-        if (m_parser.isSet(QString::fromLatin1(name)) &&
-            m_parser.value(QString::fromLatin1(name)).isEmpty())
-            return QStringLiteral("--%1 wants a file name").arg(QLatin1String(name));
-    if (m_parser.isSet(QStringLiteral("data-file")) && options.dataFile.isEmpty())
-        return QStringLiteral("--data-file wants a file name");
-    if (m_parser.isSet(QStringLiteral("xml")) && options.xmlFile.isEmpty())
-        return QStringLiteral("--xml wants a file name");
+        if (m_reader.isSet(name) && m_reader.value(name).isEmpty())
+            return m_reader.fail(QStringLiteral("--%1 wants a file name").arg(QLatin1String(name)));
+    if (m_reader.isSet("data-file") && options.dataFile.isEmpty())
+        return m_reader.fail(QStringLiteral("--data-file wants a file name"));
+    if (m_reader.isSet("xml") && options.xmlFile.isEmpty())
+        return m_reader.fail(QStringLiteral("--xml wants a file name"));
     if (!options.junitFile.isEmpty() && !options.csvFile.isEmpty() &&
         QFileInfo(options.junitFile).absoluteFilePath() ==
             QFileInfo(options.csvFile).absoluteFilePath())
-        return QStringLiteral("--junit and --csv name the same file \"%1\"; each report "
-                              "needs its own")
-            .arg(options.csvFile);
-    const QString form = once("data-file-form", problem);
-    if (!problem.isEmpty())
-        return problem;
-    if (m_parser.isSet(QStringLiteral("data-file-form"))) {
-        const std::optional<DataFileForm> chosen = lookUp(kDataFileFormWords, form);
-        if (!chosen)
-            return QStringLiteral("--data-file-form wants one of %1, not \"%2\"")
-                .arg(wordList(kDataFileFormWords), form);
-        options.dataFileForm = *chosen;
-    }
-    return {};
+        return m_reader.fail(QStringLiteral("--junit and --csv name the same file \"%1\"; each "
+                                            "report needs its own")
+                                 .arg(options.csvFile));
+    const QString form = m_reader.once("data-file-form");
+    if (m_reader.failed() || !m_reader.isSet("data-file-form"))
+        return;
+    const std::optional<DataFileForm> chosen = lookUp(kDataFileFormWords, form);
+    if (!chosen)
+        return m_reader.fail(QStringLiteral("--data-file-form wants one of %1, not \"%2\"")
+                                 .arg(wordList(kDataFileFormWords), form));
+    options.dataFileForm = *chosen;
 }
 
-QString OptionReader::readCycle(RunOptions &options) {
-    QString problem;
-    const QString period = once("period", problem);
-    const QString periods = problem.isEmpty() ? once("periods", problem) : QString();
-    if (!problem.isEmpty())
-        return problem;
-    if (m_parser.isSet(QStringLiteral("period"))) {
+void RunOptionReader::readCycle(RunOptions &options) {
+    const QString period = m_reader.once("period");
+    const QString periods = m_reader.once("periods");
+    if (m_reader.failed())
+        return;
+    if (m_reader.isSet("period")) {
         options.periodSeconds = wholeNumber(period, 1, RunOptions::kMaxPeriodSeconds);
         if (!options.periodSeconds)
-            return QStringLiteral("--period wants whole seconds from 1 to 32767, not \"%1\"")
-                .arg(period);
+            return m_reader.fail(
+                QStringLiteral("--period wants whole seconds from 1 to 32767, not \"%1\"")
+                    .arg(period));
     }
-    if (m_parser.isSet(QStringLiteral("periods"))) {
+    if (m_reader.isSet("periods")) {
         const std::optional<int> count = wholeNumber(periods, 1, RunOptions::kMaxPeriods);
         if (!count)
-            return QStringLiteral("--periods wants a count from 1 to 1000000, not \"%1\"")
-                .arg(periods);
+            return m_reader.fail(
+                QStringLiteral("--periods wants a count from 1 to 1000000, not \"%1\"")
+                    .arg(periods));
         options.periods = *count;
     }
-    options.unlimited = m_parser.isSet(QStringLiteral("unlimited"));
-    return {};
+    options.unlimited = m_reader.isSet("unlimited");
 }
 
-QString OptionReader::readType4(RunOptions &options) {
-    for (const QString &word : m_parser.values(QStringLiteral("send"))) {
+void RunOptionReader::readType4(RunOptions &options) {
+    for (const QString &word : m_reader.values("send")) {
         const std::optional<CannedSend> send = lookUp(kSendWords, word);
         if (!send)
-            return QStringLiteral("--send wants one of %1, not \"%2\"")
-                .arg(wordList(kSendWords), word);
+            return m_reader.fail(QStringLiteral("--send wants one of %1, not \"%2\"")
+                                     .arg(wordList(kSendWords), word));
         options.sends << *send;
     }
-    QString problem;
-    const QString moli = once("moli", problem);
-    const QString termId = problem.isEmpty() ? once("term-id", problem) : QString();
-    if (!problem.isEmpty())
-        return problem;
-    if (m_parser.isSet(QStringLiteral("moli"))) {
+    const QString moli = m_reader.once("moli");
+    const QString termId = m_reader.once("term-id");
+    if (m_reader.failed())
+        return;
+    if (m_reader.isSet("moli")) {
         options.moli = lookUp(kMoliWords, moli);
         if (!options.moli)
-            return QStringLiteral("--moli wants one of %1, not \"%2\"")
-                .arg(wordList(kMoliWords), moli);
+            return m_reader.fail(QStringLiteral("--moli wants one of %1, not \"%2\"")
+                                     .arg(wordList(kMoliWords), moli));
     }
-    if (m_parser.isSet(QStringLiteral("term-id"))) {
+    if (m_reader.isSet("term-id")) {
         if (!isLatin1(termId))
-            return QStringLiteral("--term-id must be single-byte (Latin-1) text");
+            return m_reader.fail(QStringLiteral("--term-id must be single-byte (Latin-1) text"));
         options.termId = termId;
         if (termId.size() != RunOptions::kTermIdChars)
             m_warnings << QStringLiteral("warning: --term-id \"%1\" is not three characters; "
                                          "the frames carry it as given")
                               .arg(termId);
     }
-    return {};
 }
 
-QString OptionReader::readWait(RunOptions &options) {
-    QString problem;
-    const QString wait = once("wait", problem);
-    if (!problem.isEmpty())
-        return problem;
-    if (!m_parser.isSet(QStringLiteral("wait")))
-        return {};
-    const std::optional<double> value = seconds(wait, RunOptions::kMaxWaitSeconds);
+void RunOptionReader::readWait(RunOptions &options) {
+    const QString wait = m_reader.once("wait");
+    if (m_reader.failed() || !m_reader.isSet("wait"))
+        return;
+    const std::optional<double> value = decimalNumber(wait, 0.0, RunOptions::kMaxWaitSeconds);
     // No time at all would stop every exchange before its packet is handed over.
     if (!value || static_cast<int>(*value * 1000.0 + 0.5) == 0)
-        return QStringLiteral("--wait wants seconds over 0 and up to 3600, not \"%1\"").arg(wait);
+        return m_reader.fail(
+            QStringLiteral("--wait wants seconds over 0 and up to 3600, not \"%1\"").arg(wait));
     options.waitSeconds = *value;
-    return {};
 }
 
-QString OptionReader::readTiming(RunOptions &options) {
+void RunOptionReader::readTiming(RunOptions &options) {
     const std::pair<const char *, int *> timings[] = {{"type4-hold", &options.type4HoldMs},
                                                       {"delay-limit", &options.delayLimitMs}};
     for (const auto &[name, target] : timings) {
-        QString problem;
-        const QString text = once(name, problem);
-        if (!problem.isEmpty())
-            return problem;
-        if (!m_parser.isSet(QString::fromLatin1(name)))
+        const QString text = m_reader.once(name);
+        if (m_reader.failed())
+            return;
+        if (!m_reader.isSet(name))
             continue;
         const std::optional<int> value = wholeNumber(text, 1, RunOptions::kMaxMs);
         if (!value)
-            return QStringLiteral("--%1 wants whole milliseconds from 1 to 3600000, not \"%2\"")
-                .arg(QLatin1String(name), text);
+            return m_reader.fail(
+                QStringLiteral("--%1 wants whole milliseconds from 1 to 3600000, not \"%2\"")
+                    .arg(QLatin1String(name), text));
         *target = *value;
     }
-    return {};
 }
 
-QString OptionReader::checkCombination(const RunOptions &options) const {
-    if (!m_parser.positionalArguments().isEmpty())
-        return QStringLiteral("unexpected argument \"%1\"")
-            .arg(m_parser.positionalArguments().constFirst());
+void RunOptionReader::checkCombination(const RunOptions &options) {
+    if (!m_reader.noArguments())
+        return;
+    const auto fail = [this](const char *problem) {
+        m_reader.fail(QString::fromLatin1(problem));
+    };
     if (options.sends.isEmpty() && !options.send5 && options.xmlFile.isEmpty() &&
         options.dataFile.isEmpty())
-        return QStringLiteral("nothing to do: give --send, --send5, --xml or --data-file");
+        return fail("nothing to do: give --send, --send5, --xml or --data-file");
     if (!options.sends.isEmpty() && !options.type4)
-        return QStringLiteral("--send needs --type4 HOST:PORT");
+        return fail("--send needs --type4 HOST:PORT");
     if ((options.send5 || !options.xmlFile.isEmpty()) && !options.type5)
-        return QStringLiteral("--send5 and --xml need --type5 HOST:PORT");
+        return fail("--send5 and --xml need --type5 HOST:PORT");
     if (!options.dataFile.isEmpty() && !options.type4)
-        return QStringLiteral("--data-file needs --type4 HOST:PORT");
+        return fail("--data-file needs --type4 HOST:PORT");
     // The window's cycle sends its IPND frames, over link 1, to the Type 5 row too.
     if (!options.dataFile.isEmpty() && options.type5)
-        return QStringLiteral("--data-file cannot go with --type5: the cycle would send its "
-                              "IPND frames to the Type 5 port too; run the Type 5 sends apart");
-    if (m_parser.isSet(QStringLiteral("data-file-form")) && options.dataFile.isEmpty())
-        return QStringLiteral("--data-file-form needs --data-file");
+        return fail("--data-file cannot go with --type5: the cycle would send its IPND frames to "
+                    "the Type 5 port too; run the Type 5 sends apart");
+    if (m_reader.isSet("data-file-form") && options.dataFile.isEmpty())
+        return fail("--data-file-form needs --data-file");
     if (options.type4HoldMs > 0 && !options.type4)
-        return QStringLiteral("--type4-hold needs --type4 HOST:PORT");
+        return fail("--type4-hold needs --type4 HOST:PORT");
     const bool cycleOption =
-        options.periodSeconds || m_parser.isSet(QStringLiteral("periods")) || options.unlimited;
+        options.periodSeconds || m_reader.isSet("periods") || options.unlimited;
     if (cycleOption && options.dataFile.isEmpty())
-        return QStringLiteral("--period, --periods and --unlimited need --data-file");
+        return fail("--period, --periods and --unlimited need --data-file");
     if ((options.moli || options.termId) && options.sends.isEmpty())
-        return QStringLiteral("--moli and --term-id need --send");
-    return {};
+        return fail("--moli and --term-id need --send");
 }
 
-void addOptions(QCommandLineParser &parser) {
-    const auto option = [&parser](const char *name, const char *description,
-                                  const char *valueName = nullptr) {
-        parser.addOption(
-            QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(description),
-                               valueName ? QString::fromLatin1(valueName) : QString()));
-    };
-    option("type4", "Fill and enable the Type 4 socket row.", "HOST:PORT");
-    option("type5", "Fill and enable the Type 5 socket row.", "HOST:PORT");
-    option("data-file", "IPND data file replayed by the packet cycle.", "FILE");
-    option("data-file-form",
-           "How the cycle reads the data file: rawlog (default; the window's only form) or "
-           "multipkt (multi-part lines).",
-           "FORM");
-    option("period", "Period of the packet cycle in seconds (window default 20).", "SECONDS");
-    option("periods", "Press Stop after N period boundaries (default 1).", "N");
-    option("unlimited", "Tick \"Unlimited Pkts\" (already ticked by default).");
-    option("send",
-           "Press a canned Type 4 button: standard, noadd, long, min or max. "
-           "Repeatable; pressed in order.",
-           "RECORD");
-    option("moli",
-           "Tick \"MOLI Data\" and choose the shape: point, circular, arc, polygon, "
-           "ellipsoid or none.",
-           "SHAPE");
-    option("term-id",
-           "Terminal ID of the canned Type 4 frames (default 999); other than three characters "
-           "is sent as given, with a warning.",
-           "ID");
-    option("send5", "Select \"AML (Type5)\" and send the canned AML document.");
-    option("xml",
-           "Load an XML data file and send it as a Type 5 packet, as the window does: a file "
-           "of more than 501 lines sends its first 501, one with no lines the canned document.",
-           "FILE");
-    option("wait", "Seconds to wait for each response and the last ones (default 3).", "SECONDS");
-    option("type4-hold",
-           "Keep link 1's connection open up to MS after sending, so that a Type 4 answer "
-           "slower than link 1's 100 ms poll can be timed (the window never does this).",
-           "MS");
-    option("delay-limit", "An answer later than MS fails as delayed (default 2000).", "MS");
-    option("quiet", "Print the summary only, not the log lines.");
-    option("junit", "Write a JUnit XML report: a test case per packet handed over.", "FILE");
-    option("csv", "Write a CSV file: a row per exchange, with its times and outcome.", "FILE");
-}
-
-QString helpText(const QCommandLineParser &parser) {
-    QString text = parser.helpText();
-    // The first line names whatever binary parsed; name the program instead.
-    const qsizetype lineEnd = text.indexOf(QLatin1Char('\n'));
-    return QStringLiteral("Usage: talvgen-cli [options]") + text.mid(lineEnd);
+void addOptions(OptionReader &reader) {
+    reader.addOption("type4", "Fill and enable the Type 4 socket row.", "HOST:PORT");
+    reader.addOption("type5", "Fill and enable the Type 5 socket row.", "HOST:PORT");
+    reader.addOption("data-file", "IPND data file replayed by the packet cycle.", "FILE");
+    reader.addOption(
+        "data-file-form",
+        "How the cycle reads the data file: rawlog (default; the window's only form) or "
+        "multipkt (multi-part lines).",
+        "FORM");
+    reader.addOption("period", "Period of the packet cycle in seconds (window default 20).",
+                     "SECONDS");
+    reader.addOption("periods", "Press Stop after N period boundaries (default 1).", "N");
+    reader.addOption("unlimited", "Tick \"Unlimited Pkts\" (already ticked by default).");
+    reader.addOption("send",
+                     "Press a canned Type 4 button: standard, noadd, long, min or max. "
+                     "Repeatable; pressed in order.",
+                     "RECORD");
+    reader.addOption("moli",
+                     "Tick \"MOLI Data\" and choose the shape: point, circular, arc, polygon, "
+                     "ellipsoid or none.",
+                     "SHAPE");
+    reader.addOption(
+        "term-id",
+        "Terminal ID of the canned Type 4 frames (default 999); other than three characters "
+        "is sent as given, with a warning.",
+        "ID");
+    reader.addOption("send5", "Select \"AML (Type5)\" and send the canned AML document.");
+    reader.addOption(
+        "xml",
+        "Load an XML data file and send it as a Type 5 packet, as the window does: a file "
+        "of more than 501 lines sends its first 501, one with no lines the canned document.",
+        "FILE");
+    reader.addOption("wait", "Seconds to wait for each response and the last ones (default 3).",
+                     "SECONDS");
+    reader.addOption(
+        "type4-hold",
+        "Keep link 1's connection open up to MS after sending, so that a Type 4 answer "
+        "slower than link 1's 100 ms poll can be timed (the window never does this).",
+        "MS");
+    reader.addOption("delay-limit", "An answer later than MS fails as delayed (default 2000).",
+                     "MS");
+    reader.addOption("quiet", "Print the summary only, not the log lines.");
+    reader.addOption("junit", "Write a JUnit XML report: a test case per packet handed over.",
+                     "FILE");
+    reader.addOption("csv", "Write a CSV file: a row per exchange, with its times and outcome.",
+                     "FILE");
 }
 
 } // namespace
 
 QString versionText() {
-    return QStringLiteral("talvgen-cli %1.%2.%3")
-        .arg(TALVGEN_VERSION_MAJOR)
-        .arg(TALVGEN_VERSION_MINOR)
-        .arg(TALVGEN_VERSION_PATCH);
+    return versionLine(QStringLiteral("talvgen-cli"));
 }
 
 ParsedRunOptions parseRunOptions(const QStringList &arguments) {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(kDescription));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    addOptions(parser);
+    OptionReader reader(QStringLiteral("talvgen-cli"), QString::fromLatin1(kDescription));
+    addOptions(reader);
 
     ParsedRunOptions parsed;
-    if (!parser.parse(arguments)) {
-        parsed.message = parser.errorText();
+    switch (reader.parse(arguments)) {
+    case OptionReader::Request::UsageError:
+        parsed.message = reader.problem();
         return parsed;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
+    case OptionReader::Request::Help:
         parsed.action = ParsedRunOptions::Action::Help;
-        parsed.message = helpText(parser);
+        parsed.message = reader.helpText();
         return parsed;
-    }
-    if (parser.isSet(QStringLiteral("version"))) {
+    case OptionReader::Request::Version:
         parsed.action = ParsedRunOptions::Action::Version;
         parsed.message = versionText();
         return parsed;
+    case OptionReader::Request::Options:
+        break;
     }
-    OptionReader reader(parser);
-    parsed.message = reader.read(parsed.options);
-    parsed.warnings = reader.warnings();
+    RunOptionReader runReader(reader);
+    runReader.read(parsed.options);
+    parsed.message = reader.problem();
+    parsed.warnings = runReader.warnings();
     if (parsed.message.isEmpty())
         parsed.action = ParsedRunOptions::Action::Run;
     return parsed;

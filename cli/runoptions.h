@@ -9,9 +9,6 @@
 
 #include <optional>
 
-// What a headless run is asked to do, read from talvgen-cli's command line.
-// Parsing checks every value; nothing here touches a file, a socket or a widget.
-
 // The canned Type 4 buttons, in the order of --send.
 enum class CannedSend { Standard, NoAdd, Long, Min, Max };
 
@@ -21,6 +18,8 @@ enum class MoliShape { Point, Circular, CircularArc, Polygon, Ellipsoid, None };
 // How the cycle reads the IPND data file; the window itself always reads RawLog.
 enum class DataFileForm { RawLog, MultiPkt };
 
+// What a headless run is asked to do, read from talvgen-cli's command line.
+// Parsing checks every value; nothing here touches a file, a socket or a widget.
 struct RunOptions {
     static constexpr double kDefaultWaitSeconds = 3.0;
     static constexpr double kMaxWaitSeconds = 3600.0;

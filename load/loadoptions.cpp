@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "loadoptions.h"
 
-#include <QCommandLineParser>
+#include "optionreader.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <array>
 #include <utility>
@@ -63,121 +63,104 @@ const char kDescription[] =
     "or a file that cannot be read or written; 130 (SIGINT) or 143 (SIGTERM) a run\n"
     "stopped by that signal before any link had failed.";
 
-std::optional<double> number(const QString &text, double low, double high) {
-    static const QRegularExpression decimal(QStringLiteral("^[0-9]{1,9}(\\.[0-9]{1,6})?$"));
-    if (!decimal.match(text).hasMatch())
-        return std::nullopt;
-    const double value = text.toDouble();
-    if (value < low || value > high)
-        return std::nullopt;
-    return value;
-}
+const char kProgram[] = "talvgen-cli load";
 
 constexpr double kMaxRate = 1'000'000.0;
 constexpr double kMaxSeconds = 30.0 * 24 * 3600;
 
-class OptionReader {
+class LoadOptionReader {
 public:
-    explicit OptionReader(const QCommandLineParser &parser)
-        : m_parser(parser) {}
+    explicit LoadOptionReader(OptionReader &reader)
+        : m_reader(reader) {}
 
-    QString read(LoadOptions &options) {
-        for (const auto step : {&OptionReader::readLinks, &OptionReader::readRate,
-                                &OptionReader::readRecords, &OptionReader::readLimits}) {
-            const QString problem = (this->*step)(options);
-            if (!problem.isEmpty())
-                return problem;
+    void read(LoadOptions &options) {
+        for (const auto step : {&LoadOptionReader::readLinks, &LoadOptionReader::readRate,
+                                &LoadOptionReader::readRecords, &LoadOptionReader::readLimits}) {
+            (this->*step)(options);
+            if (m_reader.failed())
+                return;
         }
-        return {};
     }
 
 private:
-    bool isSet(const char *name) const { return m_parser.isSet(QString::fromLatin1(name)); }
-    // The value of an option given at most once.
-    QString value(const char *name, QString &problem) const {
-        const QStringList values = m_parser.values(QString::fromLatin1(name));
-        if (values.size() > 1 && problem.isEmpty())
-            problem = QStringLiteral("--%1 given more than once").arg(QLatin1String(name));
-        return values.isEmpty() ? QString() : values.constLast();
-    }
+    bool isSet(const char *name) const { return m_reader.isSet(name); }
+    void fail(const QString &problem) { m_reader.fail(problem); }
 
-    QString readLinks(LoadOptions &options) const {
-        QString problem;
+    void readLinks(LoadOptions &options) {
         for (const auto &[name, target] :
              {std::pair{"type4", &options.type4}, std::pair{"type5", &options.type5}}) {
-            const QString text = value(name, problem);
-            if (!problem.isEmpty())
-                return problem;
+            const QString text = m_reader.once(name);
+            if (m_reader.failed())
+                return;
             if (!isSet(name))
                 continue;
             *target = parseEndpoint(text);
             if (!*target)
-                return QStringLiteral("--%1 wants HOST:PORT, not \"%2\"")
-                    .arg(QLatin1String(name), text);
+                return fail(QStringLiteral("--%1 wants HOST:PORT, not \"%2\"")
+                                .arg(QLatin1String(name), text));
         }
         if (!options.type4 && !options.type5)
-            return QStringLiteral("nothing to load: give --type4 or --type5 HOST:PORT");
-        const QString carriers = value("carriers", problem);
-        if (!problem.isEmpty())
-            return problem;
+            return fail(QStringLiteral("nothing to load: give --type4 or --type5 HOST:PORT"));
+        const QString carriers = m_reader.once("carriers");
+        if (m_reader.failed())
+            return;
         if (isSet("carriers")) {
             const std::optional<qint64> n = wholeNumber(carriers, 1, 10000);
             if (!n)
-                return QStringLiteral("--carriers wants a number from 1 to 10000, not \"%1\"")
-                    .arg(carriers);
+                return fail(QStringLiteral("--carriers wants a number from 1 to 10000, not \"%1\"")
+                                .arg(carriers));
             if (!options.type5)
-                return QStringLiteral("--carriers needs --type5 HOST:PORT");
+                return fail(QStringLiteral("--carriers needs --type5 HOST:PORT"));
             options.carriers = int(*n);
         }
-        return {};
     }
 
-    QString readRate(LoadOptions &options) const {
-        QString problem;
-        const QString rate = value("rate", problem);
-        const QString ramp = value("ramp", problem);
-        const QString duration = value("duration", problem);
-        const QString count = value("count", problem);
-        const QString seed = value("seed", problem);
-        if (!problem.isEmpty())
-            return problem;
+    void readRate(LoadOptions &options) {
+        const QString rate = m_reader.once("rate");
+        const QString ramp = m_reader.once("ramp");
+        const QString duration = m_reader.once("duration");
+        const QString count = m_reader.once("count");
+        const QString seed = m_reader.once("seed");
+        if (m_reader.failed())
+            return;
         if (isSet("rate") && isSet("ramp"))
-            return QStringLiteral("--rate and --ramp cannot both be given");
+            return fail(QStringLiteral("--rate and --ramp cannot both be given"));
         if (isSet("rate")) {
             QString text = rate;
             if (text.endsWith(QLatin1String("/s")))
                 text.chop(2);
-            const std::optional<double> perSecond = number(text, 0.001, kMaxRate);
+            const std::optional<double> perSecond = decimalNumber(text, 0.001, kMaxRate);
             if (!perSecond)
-                return QStringLiteral("--rate wants arrivals a second such as 500/s, not \"%1\"")
-                    .arg(rate);
+                return fail(
+                    QStringLiteral("--rate wants arrivals a second such as 500/s, not \"%1\"")
+                        .arg(rate));
             options.rate.startPerSecond = options.rate.endPerSecond = *perSecond;
         }
         if (isSet("ramp") && !readRamp(ramp, options))
-            return QStringLiteral("--ramp wants R0:R1:SECONDS such as 100:1000:60, not \"%1\"")
-                .arg(ramp);
+            return fail(QStringLiteral("--ramp wants R0:R1:SECONDS such as 100:1000:60, not \"%1\"")
+                            .arg(ramp));
         options.rate.poisson = isSet("poisson");
         if (isSet("seed")) {
             const auto n = wholeNumber(seed, 0, 999'999'999'999);
             if (!n)
-                return QStringLiteral("--seed wants a whole number, not \"%1\"").arg(seed);
+                return fail(QStringLiteral("--seed wants a whole number, not \"%1\"").arg(seed));
             options.rate.seed = quint64(*n);
         }
         if (isSet("duration")) {
-            const auto seconds = number(duration, 0.001, kMaxSeconds);
+            const auto seconds = decimalNumber(duration, 0.001, kMaxSeconds);
             if (!seconds)
-                return QStringLiteral("--duration wants seconds, not \"%1\"").arg(duration);
+                return fail(QStringLiteral("--duration wants seconds, not \"%1\"").arg(duration));
             options.durationSeconds = *seconds;
         }
         if (isSet("count")) {
             const auto n = wholeNumber(count, 1, 999'999'999'999);
             if (!n)
-                return QStringLiteral("--count wants a number of arrivals, not \"%1\"").arg(count);
+                return fail(
+                    QStringLiteral("--count wants a number of arrivals, not \"%1\"").arg(count));
             options.count = *n;
         }
         if (options.durationSeconds == 0.0 && options.count == 0)
-            return QStringLiteral("give --duration SECONDS or --count N");
-        return {};
+            return fail(QStringLiteral("give --duration SECONDS or --count N"));
     }
 
     static bool readRamp(const QString &text, LoadOptions &options) {
@@ -185,9 +168,9 @@ private:
         if (parts.size() != 3)
             return false;
         // -1 stands for a value that cannot be read.
-        const double from = number(parts[0], 0, kMaxRate).value_or(-1);
-        const double to = number(parts[1], 0, kMaxRate).value_or(-1);
-        const double over = number(parts[2], 0.001, kMaxSeconds).value_or(-1);
+        const double from = decimalNumber(parts[0], 0, kMaxRate).value_or(-1);
+        const double to = decimalNumber(parts[1], 0, kMaxRate).value_or(-1);
+        const double over = decimalNumber(parts[2], 0.001, kMaxSeconds).value_or(-1);
         if (from < 0 || to < 0 || over < 0 || (from == 0 && to == 0))
             return false;
         options.rate.startPerSecond = from;
@@ -197,17 +180,16 @@ private:
         return true;
     }
 
-    QString readRecords(LoadOptions &options) const {
-        QString problem;
-        const QString moli = value("moli", problem);
-        const QString termIds = value("term-ids", problem);
-        const QString termId = value("term-id", problem);
-        const QString expect = value("expect", problem);
-        options.dataFile = value("data-file", problem);
-        options.xmlFile = value("xml", problem);
-        if (!problem.isEmpty())
-            return problem;
-        for (const QString &word : m_parser.values(QStringLiteral("record"))) {
+    void readRecords(LoadOptions &options) {
+        const QString moli = m_reader.once("moli");
+        const QString termIds = m_reader.once("term-ids");
+        const QString termId = m_reader.once("term-id");
+        const QString expect = m_reader.once("expect");
+        options.dataFile = m_reader.once("data-file");
+        options.xmlFile = m_reader.once("xml");
+        if (m_reader.failed())
+            return;
+        for (const QString &word : m_reader.values("record")) {
             if (word == QLatin1String("all")) {
                 options.records << QList<CannedRecord>(kCannedRecords.begin(),
                                                        kCannedRecords.end());
@@ -215,8 +197,8 @@ private:
             }
             const auto record = lookUp(kRecordWords, word);
             if (!record)
-                return QStringLiteral("--record wants all|%1, not \"%2\"")
-                    .arg(wordList(kRecordWords), word);
+                return fail(QStringLiteral("--record wants all|%1, not \"%2\"")
+                                .arg(wordList(kRecordWords), word));
             options.records << *record;
         }
         if (options.records.isEmpty() && options.dataFile.isEmpty())
@@ -224,15 +206,16 @@ private:
         if (isSet("moli")) {
             options.moliShape = lookUp(kMoliWords, moli);
             if (!options.moliShape)
-                return QStringLiteral("--moli wants one of %1, not \"%2\"")
-                    .arg(wordList(kMoliWords), moli);
+                return fail(QStringLiteral("--moli wants one of %1, not \"%2\"")
+                                .arg(wordList(kMoliWords), moli));
         }
         if (isSet("term-id") && isSet("term-ids"))
-            return QStringLiteral("--term-id and --term-ids cannot both be given");
+            return fail(QStringLiteral("--term-id and --term-ids cannot both be given"));
         if (isSet("term-id")) {
             if (termId.isEmpty() || termId.size() > 3 || !isLatin1(termId))
-                return QStringLiteral("--term-id wants up to 3 single-byte characters, not \"%1\"")
-                    .arg(termId);
+                return fail(
+                    QStringLiteral("--term-id wants up to 3 single-byte characters, not \"%1\"")
+                        .arg(termId));
             options.termIds = {termId.toLatin1()};
         }
         if (isSet("term-ids")) {
@@ -240,65 +223,63 @@ private:
             const auto low = ends.size() == 2 ? wholeNumber(ends[0], 0, 999) : std::nullopt;
             const auto high = ends.size() == 2 ? wholeNumber(ends[1], 0, 999) : std::nullopt;
             if (!low || !high || *low > *high)
-                return QStringLiteral("--term-ids wants a range such as 100-149, not \"%1\"")
-                    .arg(termIds);
+                return fail(QStringLiteral("--term-ids wants a range such as 100-149, not \"%1\"")
+                                .arg(termIds));
             options.termIds.clear();
             for (qint64 id = *low; id <= *high; ++id)
                 options.termIds << QByteArray::number(id).rightJustified(3, '0');
         }
         if (isSet("expect")) {
             if (expect.isEmpty() || !isLatin1(expect))
-                return QStringLiteral("--expect wants single-byte text, not \"%1\"").arg(expect);
+                return fail(
+                    QStringLiteral("--expect wants single-byte text, not \"%1\"").arg(expect));
             options.expectedAnswer = expect.toLatin1();
         }
         if (!options.type4 && (isSet("record") || isSet("moli") || !options.dataFile.isEmpty()))
-            return QStringLiteral("--record, --moli and --data-file need --type4 HOST:PORT");
+            return fail(QStringLiteral("--record, --moli and --data-file need --type4 HOST:PORT"));
         if (!options.type5 && !options.xmlFile.isEmpty())
-            return QStringLiteral("--xml needs --type5 HOST:PORT");
-        return {};
+            return fail(QStringLiteral("--xml needs --type5 HOST:PORT"));
     }
 
-    QString readLimits(LoadOptions &options) const {
-        QString problem;
-        const QString inflight = value("max-inflight", problem);
-        const QString timeout = value("timeout", problem);
-        const QString p99 = value("p99-limit", problem);
-        const QString failures = value("max-failures", problem);
-        options.csvFile = value("csv", problem);
-        options.junitFile = value("junit", problem);
-        if (!problem.isEmpty())
-            return problem;
-        const QString reports = readReports(options);
-        if (!reports.isEmpty())
-            return reports;
+    void readLimits(LoadOptions &options) {
+        const QString inflight = m_reader.once("max-inflight");
+        const QString timeout = m_reader.once("timeout");
+        const QString p99 = m_reader.once("p99-limit");
+        const QString failures = m_reader.once("max-failures");
+        options.csvFile = m_reader.once("csv");
+        options.junitFile = m_reader.once("junit");
+        if (m_reader.failed())
+            return;
+        if (const QString reports = readReports(options); !reports.isEmpty())
+            return fail(reports);
         if (isSet("max-inflight")) {
             const auto n = wholeNumber(inflight, 1, 100'000);
             if (!n)
-                return QStringLiteral("--max-inflight wants a number from 1 to 100000, not \"%1\"")
-                    .arg(inflight);
+                return fail(
+                    QStringLiteral("--max-inflight wants a number from 1 to 100000, not \"%1\"")
+                        .arg(inflight));
             options.maxInFlight = int(*n);
         }
         if (isSet("timeout")) {
             const auto ms = wholeNumber(timeout, 1, 3'600'000);
             if (!ms)
-                return QStringLiteral("--timeout wants milliseconds, not \"%1\"").arg(timeout);
+                return fail(
+                    QStringLiteral("--timeout wants milliseconds, not \"%1\"").arg(timeout));
             options.timeoutMs = int(*ms);
         }
         if (isSet("p99-limit")) {
-            options.p99LimitMs = number(p99, 0.001, 3'600'000);
+            options.p99LimitMs = decimalNumber(p99, 0.001, 3'600'000);
             if (!options.p99LimitMs)
-                return QStringLiteral("--p99-limit wants milliseconds, not \"%1\"").arg(p99);
+                return fail(QStringLiteral("--p99-limit wants milliseconds, not \"%1\"").arg(p99));
         }
         if (isSet("max-failures")) {
             const auto n = wholeNumber(failures, 0, 999'999'999'999);
             if (!n)
-                return QStringLiteral("--max-failures wants a number, not \"%1\"").arg(failures);
+                return fail(
+                    QStringLiteral("--max-failures wants a number, not \"%1\"").arg(failures));
             options.maxFailures = *n;
         }
-        if (!m_parser.positionalArguments().isEmpty())
-            return QStringLiteral("unexpected argument \"%1\"")
-                .arg(m_parser.positionalArguments().constFirst());
-        return {};
+        m_reader.noArguments();
     }
 
     // Each report a file of its own, never one the run reads.
@@ -343,90 +324,86 @@ private:
         return true;
     }
 
-    const QCommandLineParser &m_parser;
+    OptionReader &m_reader;
 };
 
-void addOptions(QCommandLineParser &parser) {
-    const auto option = [&parser](const char *name, const char *description,
-                                  const char *valueName = nullptr) {
-        parser.addOption(
-            QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(description),
-                               valueName ? QString::fromLatin1(valueName) : QString()));
-    };
-    option("type4", "Send Type 4 frames there, one connection each.", "HOST:PORT");
-    option("type5", "Send Type 5 documents there over lasting connections.", "HOST:PORT");
-    option("carriers", "Lasting Type 5 connections (default 1).", "N");
-    option("rate", "Arrivals a second on each link, such as 500/s (default 10/s).", "R/s");
-    option("ramp", "Rate from R0 to R1 over SECONDS, then R1 (sets --duration).", "R0:R1:SECONDS");
-    option("poisson", "Poisson arrivals (random gaps, same mean) instead of even ones.");
-    option("seed", "Seed of the Poisson arrivals (default 1).", "N");
-    option("duration", "Seconds of arrivals.", "SECONDS");
-    option("count", "Arrivals on each link (with --duration, whichever ends first).", "N");
-    option("max-inflight", "Exchanges in flight on each link (default 1000).", "N");
-    option("timeout", "Milliseconds before an exchange is unanswered (default 2000).", "MS");
-    option("record",
-           "Canned Type 4 record: all (in turn, the default), standard, noadd, long, min or "
-           "max. Repeatable; with --data-file, canned and file records alternate.",
-           "RECORD");
-    option("moli",
-           "Tick \"MOLI Data\" with this shape: point, circular, arc, polygon, ellipsoid or "
-           "none.",
-           "SHAPE");
-    option("data-file", "IPND data file: its records in order, from the top again at its end.",
-           "FILE");
-    option("xml", "XML data file sent as the Type 5 document (default the canned one).", "FILE");
-    option("term-id", "Terminal ID of the canned frames (default 999).", "ID");
-    option("term-ids", "Terminal IDs taken in turn by the canned frames, such as 100-149.",
-           "FROM-TO");
-    option("expect", "The answer that counts as one (default ACK).", "TEXT");
-    option("csv", "Write a CSV row a second for each link.", "FILE");
-    option("junit", "Write a JUnit XML report: a test case per link.", "FILE");
-    option("p99-limit", "Fail a link whose p99 is over MS milliseconds.", "MS");
-    option("max-failures", "Fail a link with more failures than N (default 0).", "N");
+void addOptions(OptionReader &reader) {
+    reader.addOption("type4", "Send Type 4 frames there, one connection each.", "HOST:PORT");
+    reader.addOption("type5", "Send Type 5 documents there over lasting connections.", "HOST:PORT");
+    reader.addOption("carriers", "Lasting Type 5 connections (default 1).", "N");
+    reader.addOption("rate", "Arrivals a second on each link, such as 500/s (default 10/s).",
+                     "R/s");
+    reader.addOption("ramp", "Rate from R0 to R1 over SECONDS, then R1 (sets --duration).",
+                     "R0:R1:SECONDS");
+    reader.addOption("poisson", "Poisson arrivals (random gaps, same mean) instead of even ones.");
+    reader.addOption("seed", "Seed of the Poisson arrivals (default 1).", "N");
+    reader.addOption("duration", "Seconds of arrivals.", "SECONDS");
+    reader.addOption("count", "Arrivals on each link (with --duration, whichever ends first).",
+                     "N");
+    reader.addOption("max-inflight", "Exchanges in flight on each link (default 1000).", "N");
+    reader.addOption("timeout", "Milliseconds before an exchange is unanswered (default 2000).",
+                     "MS");
+    reader.addOption(
+        "record",
+        "Canned Type 4 record: all (in turn, the default), standard, noadd, long, min or "
+        "max. Repeatable; with --data-file, canned and file records alternate.",
+        "RECORD");
+    reader.addOption(
+        "moli",
+        "Tick \"MOLI Data\" with this shape: point, circular, arc, polygon, ellipsoid or "
+        "none.",
+        "SHAPE");
+    reader.addOption("data-file",
+                     "IPND data file: its records in order, from the top again at its end.",
+                     "FILE");
+    reader.addOption("xml", "XML data file sent as the Type 5 document (default the canned one).",
+                     "FILE");
+    reader.addOption("term-id", "Terminal ID of the canned frames (default 999).", "ID");
+    reader.addOption(
+        "term-ids", "Terminal IDs taken in turn by the canned frames, such as 100-149.", "FROM-TO");
+    reader.addOption("expect", "The answer that counts as one (default ACK).", "TEXT");
+    reader.addOption("csv", "Write a CSV row a second for each link.", "FILE");
+    reader.addOption("junit", "Write a JUnit XML report: a test case per link.", "FILE");
+    reader.addOption("p99-limit", "Fail a link whose p99 is over MS milliseconds.", "MS");
+    reader.addOption("max-failures", "Fail a link with more failures than N (default 0).", "N");
 }
 
 } // namespace
 
-QString loadUsageHint() {
-    return QStringLiteral("Try 'talvgen-cli load --help'");
+QString loadUsageError(const QString &problem) {
+    return usageErrorText(QString::fromLatin1(kProgram), problem, HelpHint::Short);
 }
 
 QString loadVersionText() {
-    return QStringLiteral("talvgen-cli %1.%2.%3")
-        .arg(TALVGEN_VERSION_MAJOR)
-        .arg(TALVGEN_VERSION_MINOR)
-        .arg(TALVGEN_VERSION_PATCH);
+    return versionLine(QStringLiteral("talvgen-cli"));
 }
 
 ParsedLoadOptions parseLoadOptions(const QStringList &arguments) {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(kDescription));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    addOptions(parser);
+    OptionReader reader(QString::fromLatin1(kProgram), QString::fromLatin1(kDescription));
+    addOptions(reader);
     // The parser takes the first argument as the program; drop "load".
     QStringList rest = arguments;
     if (rest.size() > 1)
         rest.removeAt(1);
 
     ParsedLoadOptions parsed;
-    if (!parser.parse(rest)) {
-        parsed.message = parser.errorText();
+    switch (reader.parse(rest)) {
+    case OptionReader::Request::UsageError:
+        parsed.message = reader.problem();
         return parsed;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
+    case OptionReader::Request::Help:
         parsed.action = ParsedLoadOptions::Action::Help;
-        const QString text = parser.helpText();
-        parsed.message = QStringLiteral("Usage: talvgen-cli load [options]") +
-                         text.mid(text.indexOf(QLatin1Char('\n')));
+        parsed.message = reader.helpText();
         return parsed;
-    }
-    if (parser.isSet(QStringLiteral("version"))) {
+    case OptionReader::Request::Version:
         parsed.action = ParsedLoadOptions::Action::Version;
         parsed.message = loadVersionText();
         return parsed;
+    case OptionReader::Request::Options:
+        break;
     }
-    parsed.message = OptionReader(parser).read(parsed.options);
+    LoadOptionReader(reader).read(parsed.options);
+    parsed.message = reader.problem();
     if (parsed.message.isEmpty())
         parsed.action = ParsedLoadOptions::Action::Run;
     return parsed;

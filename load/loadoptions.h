@@ -50,8 +50,9 @@ struct ParsedLoadOptions {
 // arguments: the program name, "load", then the options.
 ParsedLoadOptions parseLoadOptions(const QStringList &arguments);
 
-// "Try 'talvgen-cli load --help'", the line after a usage error.
-QString loadUsageHint();
+// "talvgen-cli load: PROBLEM" and "Try 'talvgen-cli load --help'", with no line
+// end after the second.
+QString loadUsageError(const QString &problem);
 
 // "talvgen-cli 1.10.69", as `talvgen-cli --version` prints it.
 QString loadVersionText();

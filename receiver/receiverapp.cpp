@@ -3,6 +3,7 @@
 
 #include "connectionroom.h"
 #include "csvwriter.h"
+#include "optionreader.h"
 #include "receiver.h"
 #include "signalwatcher.h"
 #include "wiresharkfields.h"
@@ -31,10 +32,6 @@ void writeLine(FILE *stream, const QString &line) {
     const QByteArray bytes = line.toLocal8Bit() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
-}
-
-QString versionText() {
-    return QStringLiteral("talvrecv %1").arg(QCoreApplication::applicationVersion());
 }
 
 QString listeningText(const Receiver &receiver) {
@@ -102,14 +99,13 @@ int runReceiverApp(const QStringList &arguments) {
         writeLine(stdout, commandLine.helpText.trimmed());
         return 0;
     case ReceiverCommandLine::Action::Version:
-        writeLine(stdout, versionText());
+        writeLine(stdout, versionLine(QStringLiteral("talvrecv")));
         return 0;
     case ReceiverCommandLine::Action::WiresharkFields:
         std::fputs(wiresharkFieldsLua(commandLine.options).constData(), stdout);
         return 0;
     case ReceiverCommandLine::Action::UsageError:
-        writeLine(stderr, QStringLiteral("talvrecv: %1").arg(commandLine.error));
-        writeLine(stderr, QStringLiteral("Try 'talvrecv --help' for more information."));
+        writeLine(stderr, usageErrorText(QStringLiteral("talvrecv"), commandLine.error));
         return kUsageError;
     case ReceiverCommandLine::Action::Run:
         break;

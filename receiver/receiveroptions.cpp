@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "receiveroptions.h"
 
-#include <QCommandLineParser>
+#include "commandwords.h"
+#include "optionreader.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <optional>
 
@@ -62,32 +65,23 @@ struct Options {
     }
 };
 
-std::optional<quint16> portValue(const QString &text) {
-    bool ok = false;
-    const uint port = text.toUInt(&ok);
-    if (!ok || port > 65535)
-        return std::nullopt;
-    return quint16(port);
-}
-
 // Seconds, fractions allowed, as milliseconds; a positive value stays
 // positive.
 std::optional<int> secondsValue(const QString &text) {
-    bool ok = false;
-    const double seconds = text.toDouble(&ok);
-    if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > kMaxSeconds)
+    const std::optional<double> seconds = decimalNumber(text, 0.0, kMaxSeconds);
+    if (!seconds)
         return std::nullopt;
-    const int ms = int(std::lround(seconds * 1000));
-    return seconds > 0 ? std::max(ms, 1) : 0;
+    const int ms = int(std::lround(*seconds * 1000));
+    return *seconds > 0 ? std::max(ms, 1) : 0;
 }
 
-class Reader {
+class ReceiverOptionReader {
 public:
-    Reader(const QCommandLineParser &parser, ReceiverOptions &options)
-        : m_parser(parser)
+    ReceiverOptionReader(OptionReader &reader, ReceiverOptions &options)
+        : m_reader(reader)
         , m_options(options) {}
 
-    QString read(const Options &o) {
+    void read(const Options &o) {
         readAddress(o.listen);
         readPort(o.type4Port, m_options.type4Port);
         readPort(o.type5Port, m_options.type5Port);
@@ -96,55 +90,54 @@ public:
         readSeconds(o.duration, m_options.durationMs);
         readRefusals(o.refuse);
         readReply(o.reply);
-        m_options.noReply = m_parser.isSet(o.noReply);
-        m_options.closeAfterReply = m_parser.isSet(o.closeAfterReply);
-        m_options.resetConnections = m_parser.isSet(o.reset);
-        m_options.quiet = m_parser.isSet(o.quiet);
+        m_options.noReply = isSet(o.noReply);
+        m_options.closeAfterReply = isSet(o.closeAfterReply);
+        m_options.resetConnections = isSet(o.reset);
+        m_options.quiet = isSet(o.quiet);
         readCsvFile(o.csv);
-        return m_error;
     }
 
 private:
-    void fail(const QCommandLineOption &option, const QString &value) {
-        if (m_error.isEmpty())
-            m_error =
-                QStringLiteral("bad value \"%1\" for --%2").arg(value, option.names().constFirst());
+    static QString nameOf(const QCommandLineOption &option) { return option.names().constFirst(); }
+    bool isSet(const QCommandLineOption &option) const { return m_reader.isSet(nameOf(option)); }
+    QString value(const QCommandLineOption &option) const { return m_reader.value(nameOf(option)); }
+
+    void fail(const QCommandLineOption &option, const QString &text) {
+        m_reader.fail(QStringLiteral("bad value \"%1\" for --%2").arg(text, nameOf(option)));
     }
 
     void readAddress(const QCommandLineOption &option) {
-        const QString text = m_parser.value(option);
+        const QString text = value(option);
         if (!m_options.listenAddress.setAddress(text))
             fail(option, text);
     }
 
     void readPort(const QCommandLineOption &option, quint16 &port) {
-        const QString text = m_parser.value(option);
-        if (const auto value = portValue(text))
-            port = *value;
+        const QString text = value(option);
+        if (const auto number = wholeNumber(text, 0, 65535))
+            port = quint16(*number);
         else
             fail(option, text);
     }
 
     void readDelay(const QCommandLineOption &option) {
-        const QString text = m_parser.value(option);
-        bool ok = false;
-        const int ms = text.toInt(&ok);
-        if (ok && ms >= 0)
-            m_options.delayMs = ms;
+        const QString text = value(option);
+        if (const auto ms = wholeNumber(text, 0, INT_MAX))
+            m_options.delayMs = int(*ms);
         else
             fail(option, text);
     }
 
     void readSeconds(const QCommandLineOption &option, int &ms) {
-        const QString text = m_parser.value(option);
-        if (const auto value = secondsValue(text))
-            ms = *value;
+        const QString text = value(option);
+        if (const auto read = secondsValue(text))
+            ms = *read;
         else
             fail(option, text);
     }
 
     void readRefusals(const QCommandLineOption &option) {
-        for (const QString &side : m_parser.values(option)) {
+        for (const QString &side : m_reader.values(nameOf(option))) {
             if (side == QLatin1String("type4"))
                 m_options.refuseType4 = true;
             else if (side == QLatin1String("type5"))
@@ -155,24 +148,23 @@ private:
     }
 
     void readCsvFile(const QCommandLineOption &option) {
-        if (!m_parser.isSet(option))
+        if (!isSet(option))
             return;
-        m_options.csvFile = m_parser.value(option);
+        m_options.csvFile = value(option);
         if (m_options.csvFile.isEmpty())
             fail(option, m_options.csvFile);
     }
 
     void readReply(const QCommandLineOption &option) {
-        const QString text = m_parser.value(option);
+        const QString text = value(option);
         if (text.isEmpty())
             fail(option, text); // an empty answer is --no-reply
         else
             m_options.reply = text.toLatin1();
     }
 
-    const QCommandLineParser &m_parser;
+    OptionReader &m_reader;
     ReceiverOptions &m_options;
-    QString m_error;
 };
 
 ReceiverCommandLine usageError(ReceiverCommandLine result, const QString &error) {
@@ -184,44 +176,38 @@ ReceiverCommandLine usageError(ReceiverCommandLine result, const QString &error)
 } // namespace
 
 ReceiverCommandLine parseReceiverCommandLine(const QStringList &arguments) {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
+    OptionReader reader(
+        QStringLiteral("talvrecv"),
         QStringLiteral("Reference receiver for talvgen: listens for Type 4 frames and Type 5 "
                        "documents, checks and answers each one, sends heartbeats on Type 5 "
                        "connections, and prints one line per frame, document or heartbeat."));
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
     const Options options;
-    parser.addOptions(options.all());
-    const QCommandLineOption wiresharkFields(
-        QStringLiteral("wireshark-fields"),
-        QStringLiteral("Print the record layouts as the Lua table of the Wireshark dissector."));
-    parser.addOption(wiresharkFields);
+    for (const QCommandLineOption &option : options.all())
+        reader.addOption(option);
+    reader.addOption("wireshark-fields",
+                     "Print the record layouts as the Lua table of the Wireshark dissector.");
 
     ReceiverCommandLine result;
-    // The first line names the binary as typed; name the program instead.
-    const QString helpText = parser.helpText();
-    result.helpText =
-        QStringLiteral("Usage: talvrecv [options]") + helpText.mid(helpText.indexOf(u'\n'));
-    if (!parser.parse(arguments))
-        return usageError(result, parser.errorText());
-    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+    result.helpText = reader.helpText();
+    const OptionReader::Request request = reader.parse(arguments);
+    if (request == OptionReader::Request::UsageError)
+        return usageError(result, reader.problem());
+    if (request == OptionReader::Request::Help || reader.isSet("help-all")) {
         result.action = ReceiverCommandLine::Action::Help;
         return result;
     }
-    if (parser.isSet(wiresharkFields)) {
+    if (reader.isSet("wireshark-fields")) {
         result.action = ReceiverCommandLine::Action::WiresharkFields;
         return result;
     }
-    if (parser.isSet(version)) {
+    if (request == OptionReader::Request::Version) {
         result.action = ReceiverCommandLine::Action::Version;
         return result;
     }
-    if (!parser.positionalArguments().isEmpty())
-        return usageError(result, QStringLiteral("unexpected argument \"%1\"")
-                                      .arg(parser.positionalArguments().constFirst()));
-    const QString error = Reader(parser, result.options).read(options);
-    if (!error.isEmpty())
-        return usageError(result, error);
+    if (!reader.noArguments())
+        return usageError(result, reader.problem());
+    ReceiverOptionReader(reader, result.options).read(options);
+    if (reader.failed())
+        return usageError(result, reader.problem());
     return result;
 }

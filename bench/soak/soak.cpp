@@ -16,6 +16,7 @@
 #include "frmipndzandrel.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTimer>
@@ -144,27 +145,33 @@ int main(int argc, char *argv[]) {
     SoakRun::Settings settings;
     settings.talvrecv = QStringLiteral(TALVRECV_PATH);
     settings.samples = QStringLiteral(TALVGEN_SOURCE_DIR "/samples");
-    bool figures = false;
-    double scale = 1;
-    const QStringList args = app.arguments();
-    // The child that --figures times: before the options, which do not know it.
-    if (args.size() == 3 && args[1] == QLatin1String("--show"))
-        return showAndQuit(args[2] == QLatin1String("bare"));
-    for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--figures"))
-            figures = true;
-        else if (args[i] == QLatin1String("--scale") && i + 1 < args.size())
-            scale = args[++i].toDouble();
-        else if (args[i] == QLatin1String("--talvrecv") && i + 1 < args.size())
-            settings.talvrecv = args[++i];
-        else {
-            std::fprintf(stderr, "usage: soak [--figures] [--scale FACTOR] [--talvrecv PATH]\n");
-            return 2;
-        }
+    QCommandLineParser parser;
+    const QCommandLineOption figuresOption(QStringLiteral("figures"),
+                                           QStringLiteral("The memory figures (make bench)."));
+    const QCommandLineOption scaleOption(QStringLiteral("scale"),
+                                         QStringLiteral("Packets of each turn times FACTOR."),
+                                         QStringLiteral("FACTOR"), QStringLiteral("1"));
+    const QCommandLineOption talvrecvOption(QStringLiteral("talvrecv"),
+                                            QStringLiteral("The talvrecv to run."),
+                                            QStringLiteral("PATH"), settings.talvrecv);
+    // The child that --figures times, showing a bare widget or the window.
+    QCommandLineOption showOption(QStringLiteral("show"), QStringLiteral("Show and quit."),
+                                  QStringLiteral("bare|window"));
+    showOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({figuresOption, scaleOption, talvrecvOption, showOption});
+    if (!parser.parse(app.arguments()) || !parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "usage: soak [--figures] [--scale FACTOR] [--talvrecv PATH]\n");
+        return 2;
     }
+    if (parser.isSet(showOption))
+        return showAndQuit(parser.value(showOption) == QLatin1String("bare"));
+    const bool figures = parser.isSet(figuresOption);
+    const double scale = parser.value(scaleOption).toDouble();
+    settings.talvrecv = parser.value(talvrecvOption);
     if (figures) {
-        const double bare = startUpMs(args[0], "bare");
-        const double window = startUpMs(args[0], "window");
+        const QString self = app.arguments().constFirst();
+        const double bare = startUpMs(self, "bare");
+        const double window = startUpMs(self, "window");
         if (std::isnan(window) || std::isnan(bare))
             std::printf("start-up to window shown: - (a start did not show its window)\n");
         else

@@ -13,6 +13,26 @@ std::optional<qint64> wholeNumber(const QString &text, qint64 low, qint64 high) 
     return value;
 }
 
+std::optional<double> decimalNumber(const QString &text, double low, double high) {
+    qsizetype digits = 0;
+    qsizetype points = 0;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('.'))
+            ++points;
+        else if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+            ++digits;
+        else
+            return std::nullopt;
+    }
+    if (digits == 0 || points > 1)
+        return std::nullopt;
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
 std::optional<Endpoint> parseEndpoint(const QString &text) {
     const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
     if (colon <= 0)

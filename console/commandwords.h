@@ -8,7 +8,8 @@
 #include <optional>
 #include <utility>
 
-// Reading the values of talvgen-cli's options, shared by the runner and its load mode.
+// The values of the command-line programs' options (talvgen-cli, its load mode and
+// talvrecv): one rule for each kind of value, whichever program reads it.
 
 struct Endpoint {
     QString host;
@@ -22,6 +23,11 @@ std::optional<Endpoint> parseEndpoint(const QString &text);
 
 // Digits only (no sign, no spaces), within low..high.
 std::optional<qint64> wholeNumber(const QString &text, qint64 low, qint64 high);
+
+// A plain decimal number within low..high, for seconds, durations, rates and
+// milliseconds with a fraction: digits with at most one decimal point ("2", "0.5",
+// ".5", "2."). No sign, exponent, spaces, "inf" or "nan".
+std::optional<double> decimalNumber(const QString &text, double low, double high);
 
 // The word an option names, out of a fixed table.
 template<typename Word, size_t N>

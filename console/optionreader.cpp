@@ -1,0 +1,72 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "optionreader.h"
+
+OptionReader::OptionReader(const QString &program, const QString &description)
+    : m_program(program) {
+    m_parser.setApplicationDescription(description);
+    m_parser.addHelpOption();
+    m_parser.addVersionOption();
+}
+
+void OptionReader::addOption(const char *name, const char *description, const char *valueName) {
+    addOption(QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(description),
+                                 valueName ? QString::fromLatin1(valueName) : QString()));
+}
+
+void OptionReader::addOption(const QCommandLineOption &option) {
+    m_parser.addOption(option);
+}
+
+OptionReader::Request OptionReader::parse(const QStringList &arguments) {
+    if (!m_parser.parse(arguments)) {
+        fail(m_parser.errorText());
+        return Request::UsageError;
+    }
+    if (isSet("help"))
+        return Request::Help;
+    if (isSet("version"))
+        return Request::Version;
+    return Request::Options;
+}
+
+QString OptionReader::helpText() const {
+    // Qt's first line names whatever binary parsed; name the program instead.
+    const QString text = m_parser.helpText();
+    return QStringLiteral("Usage: %1 [options]").arg(m_program) +
+           text.mid(text.indexOf(QLatin1Char('\n')));
+}
+
+QString OptionReader::once(const char *name) {
+    const QStringList given = values(name);
+    if (given.size() > 1)
+        fail(QStringLiteral("--%1 given more than once").arg(QLatin1String(name)));
+    return given.value(0);
+}
+
+bool OptionReader::noArguments() {
+    const QStringList arguments = m_parser.positionalArguments();
+    if (arguments.isEmpty())
+        return true;
+    fail(QStringLiteral("unexpected argument \"%1\"").arg(arguments.constFirst()));
+    return false;
+}
+
+void OptionReader::fail(const QString &problem) {
+    if (m_problem.isEmpty())
+        m_problem = problem;
+}
+
+QString usageErrorText(const QString &program, const QString &problem, HelpHint hint) {
+    return QStringLiteral("%1: %2\nTry '%1 --help'%3")
+        .arg(program, problem,
+             hint == HelpHint::ForMoreInformation ? QStringLiteral(" for more information.")
+                                                  : QString());
+}
+
+QString versionLine(const QString &program) {
+    return QStringLiteral("%1 %2.%3.%4")
+        .arg(program)
+        .arg(TALVGEN_VERSION_MAJOR)
+        .arg(TALVGEN_VERSION_MINOR)
+        .arg(TALVGEN_VERSION_PATCH);
+}
