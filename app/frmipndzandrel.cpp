@@ -11,17 +11,14 @@
 #include "systempaths.h"
 #include "type4link.h"
 #include "type5link.h"
+#include "ui_frmipndzandrel.h"
 #include "xmllinestore.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
-#include <QGridLayout>
-#include <QGroupBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -29,25 +26,29 @@
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTimer>
-#include <QVBoxLayout>
 
 namespace {
 
 constexpr int kTimer1IntervalMs = 1000;
-constexpr int kWindowWidthPx = 860;
-constexpr int kWindowHeightPx = 720;
 constexpr int kChartWidthPx = 480; // the window grows by this when the chart shows
+constexpr int kBoxFramePx = 16;    // a box's frame and margins, beyond its characters
 
-QLabel *label(const char *text) {
-    return new QLabel(QString::fromLatin1(text));
+// At most as wide as `digits` zeros, or as `text`, in the widget's own font.
+void limitWidthTo(QWidget *widget, int digits) {
+    widget->setMaximumWidth(widget->fontMetrics().horizontalAdvance(QLatin1Char('0')) * digits +
+                            kBoxFramePx);
+}
+void limitWidthTo(QWidget *widget, const QString &text) {
+    widget->setMaximumWidth(widget->fontMetrics().horizontalAdvance(text) + kBoxFramePx);
 }
 
-QLineEdit *textBox(const char *designText, int widthChars = 0) {
-    auto *box = new QLineEdit(QString::fromLatin1(designText));
-    if (widthChars > 0)
-        box->setMaximumWidth(box->fontMetrics().horizontalAdvance(QLatin1Char('0')) * widthChars +
-                             16);
-    return box;
+// Option buttons that code reaches by index: a group whose ids are the indexes.
+template<std::size_t N>
+QButtonGroup *indexedGroup(QObject *owner, const std::array<QRadioButton *, N> &buttons) {
+    auto *group = new QButtonGroup(owner);
+    for (std::size_t i = 0; i < N; ++i)
+        group->addButton(buttons[i], int(i));
+    return group;
 }
 
 // Qt reads "[*]" in a window title as the place of its modified mark and drops it;
@@ -60,6 +61,7 @@ QString literalTitle(QString title) {
 
 frmIPNDZandrel::frmIPNDZandrel(Platform platform, QWidget *parent)
     : QMainWindow(parent)
+    , m_ui(std::make_unique<Ui::frmIPNDZandrel>())
     , m_platform(std::move(platform)) {
     if (!m_platform.fileDialog)
         m_platform.fileDialog = std::make_shared<QtFileDialog>();
@@ -88,7 +90,6 @@ frmIPNDZandrel::frmIPNDZandrel(Platform platform, QWidget *parent)
     };
 
     buildWindow();
-    setAccessibleNames();
     connectHandlers();
     connect(&m_log, &Log::shownTextChanged, this, &frmIPNDZandrel::showLogText);
 }
@@ -106,46 +107,27 @@ QString frmIPNDZandrel::applicationTitle() {
 
 // ---------------------------------------------------------------- layout
 
+// The form holds the controls, their captions, layout, tab order, accessible
+// names and buddies; what depends on the font or on Qt Charts is added here.
 void frmIPNDZandrel::buildWindow() {
-    auto *central = new QWidget;
-    auto *columns = new QHBoxLayout;
-    auto *left = new QVBoxLayout;
-    left->addWidget(buildSocketRows());
-    left->addWidget(buildRecordTypeRow());
-    left->addWidget(buildTestServiceFrame());
-    left->addWidget(buildType4Frame());
-    left->addWidget(buildType5Frame());
-    left->addStretch(1);
-    auto *right = new QVBoxLayout;
-    right->addWidget(buildCycleFrame());
-    right->addWidget(buildCounters());
-    txbMessage = new QPlainTextEdit;
-    txbMessage->setReadOnly(true);
-    txbMessage->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    right->addWidget(txbMessage, 1);
-    columns->addLayout(left, 1);
-    columns->addLayout(right, 1);
+    m_ui->setupUi(this);
+    takeControlsFromForm();
+    // Widths that follow the font: set here, not in the form.
+    const std::pair<QLineEdit *, int> digitBoxes[] = {
+        {txbPort[0], 6}, {txbPort[1], 6}, {txbTermID, 5},   {Text3, 6},       {Text1, 4},
+        {PktPer, 7},     {PktNum, 7},     {lbProcessed, 8}, {txbDelayedCt, 8}};
+    for (const auto &[box, digits] : digitBoxes)
+        limitWidthTo(box, digits);
+    limitWidthTo(cmdResetCt, QStringLiteral("RR"));
+    m_recTypeGroup = indexedGroup(this, optRecType);
+    m_testTypeGroup = indexedGroup(this, optTestType);
+    indexedGroup(this, optMOLI);
 
-    txbLog = new QPlainTextEdit;
-    txbLog->setReadOnly(true);
-    txbLog->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    txbLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    txbLog->setLineWrapMode(QPlainTextEdit::NoWrap);
-    txbLog->setFont(QFont(QStringLiteral("Monospace")));
-
-    auto *logRow = new QHBoxLayout;
-    logRow->addWidget(txbLog, 1);
 #if TALVGEN_CHART
     responseChart = new ResponseChart;
     responseChart->hide();
-    logRow->addWidget(responseChart, 1);
+    m_ui->logRow->addWidget(responseChart, 1);
 #endif
-
-    auto *outer = new QVBoxLayout(central);
-    outer->addLayout(columns);
-    outer->addLayout(logRow, 1);
-    setCentralWidget(central);
-
     responseStatus = new QLabel(QStringLiteral("No responses yet"));
     responseStatus->setAccessibleName(QStringLiteral("Response times"));
     responseStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -157,212 +139,59 @@ void frmIPNDZandrel::buildWindow() {
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(kTimer1IntervalMs);
-    resize(kWindowWidthPx, kWindowHeightPx);
 }
 
-QWidget *frmIPNDZandrel::buildSocketRows() {
-    auto *box = new QWidget;
-    auto *grid = new QGridLayout(box);
-    grid->setContentsMargins(0, 0, 0, 0);
-    Label6 = label("Type 4 Socket");
-    Label7 = label("Type 5 Socket");
-    const std::array<QLabel *, 2> heads{Label6, Label7};
-    for (int row = 0; row < 2; ++row) {
-        txbPort[row] = textBox("", 6);
-        txbAddress[row] = textBox("");
-        chkEnable[row] = new QCheckBox(QStringLiteral("Enable"));
-        grid->addWidget(heads[row], row, 0);
-        grid->addWidget(txbPort[row], row, 1);
-        grid->addWidget(txbAddress[row], row, 2);
-        grid->addWidget(chkEnable[row], row, 3);
-    }
-    grid->setColumnStretch(2, 1);
-    return box;
-}
-
-QWidget *frmIPNDZandrel::buildRecordTypeRow() {
-    auto *box = new QWidget;
-    auto *row = new QHBoxLayout(box);
-    row->setContentsMargins(0, 0, 0, 0);
-    m_recTypeGroup = new QButtonGroup(this);
-    optRecType[0] = new QRadioButton(QStringLiteral("MOLI (Type4)"));
-    optRecType[1] = new QRadioButton(QStringLiteral("AML (Type5)"));
-    for (int i = 0; i < 2; ++i) {
-        m_recTypeGroup->addButton(optRecType[i], i);
-        row->addWidget(optRecType[i]);
-    }
-    optRecType[0]->setChecked(true);
-    row->addStretch(1);
-    return box;
-}
-
-QGroupBox *frmIPNDZandrel::buildTestServiceFrame() {
-    frmeTest = new QGroupBox(QStringLiteral("Test Service Type"));
-    auto *grid = new QGridLayout(frmeTest);
-    m_testTypeGroup = new QButtonGroup(this);
-    optTestType[0] = new QRadioButton(QStringLiteral("Mimic Telstra Client"));
-    optTestType[1] = new QRadioButton(QStringLiteral("Mimic PYRN Server"));
-    m_testTypeGroup->addButton(optTestType[0], 0);
-    m_testTypeGroup->addButton(optTestType[1], 1);
-    optTestType[0]->setChecked(true);
-    txbTermID = textBox("999", 5);
-    cmdClose = new QPushButton(QStringLiteral("Close"));
-    Label5 = label("PSAP");
-    cmbPSAP = new QComboBox;
-    cmbPSAP->setEditable(true);
-    cmbPSAP->addItems({QStringLiteral("Q1"), QStringLiteral("Q2"), QStringLiteral("Q3"),
-                       QStringLiteral("Q4"), QStringLiteral("Q5"), QStringLiteral("Q6"),
-                       QStringLiteral("Q7"), QStringLiteral("FB"), QStringLiteral("FC"),
-                       QStringLiteral("FFN"), QStringLiteral("FN"), QStringLiteral("FNC"),
-                       QStringLiteral("FSE"), QStringLiteral("FSW")});
-    cmbPSAP->setEditText(QStringLiteral("Combo1"));
-    cmbPSAP->setMinimumContentsLength(8);
-    Label4 = label("Agency");
-    Text3 = textBox("QAS", 6);
-    Label2 = label("Service Identifier");
-    Text1 = textBox("R", 4);
-    chkTServer = new QCheckBox(QStringLiteral("TServer Enabled"));
-    chkTServer->setChecked(true);
-    Check1 = new QCheckBox(QStringLiteral("Paired"));
-    Check1->setChecked(true);
-
-    grid->addWidget(optTestType[0], 0, 0, 1, 2);
-    grid->addWidget(optTestType[1], 1, 0, 1, 2);
-    grid->addWidget(txbTermID, 0, 2);
-    grid->addWidget(cmdClose, 1, 2);
-    grid->addWidget(Label5, 2, 0);
-    grid->addWidget(cmbPSAP, 2, 1);
-    grid->addWidget(chkTServer, 2, 2);
-    grid->addWidget(Label4, 3, 0);
-    grid->addWidget(Text3, 3, 1);
-    grid->addWidget(Check1, 3, 2);
-    grid->addWidget(Label2, 4, 0);
-    grid->addWidget(Text1, 4, 1);
-    grid->setColumnStretch(1, 1);
-    return frmeTest;
-}
-
-QGroupBox *frmIPNDZandrel::buildType4Frame() {
-    frmTest4 = new QGroupBox(QStringLiteral("Type 4 Single Test Packets"));
-    auto *grid = new QGridLayout(frmTest4);
-    chkMOLI = new QCheckBox(QStringLiteral("MOLI Data"));
-    grid->addWidget(chkMOLI, 0, 0);
-    auto *group = new QButtonGroup(this);
-    const char *shapes[] = {"Point", "Circular", "Circular Arc", "Polygon", "Ellipsoid", "None"};
-    for (int i = 0; i < 6; ++i) {
-        optMOLI[i] = new QRadioButton(QString::fromLatin1(shapes[i]));
-        group->addButton(optMOLI[i], i);
-        grid->addWidget(optMOLI[i], 1 + i / 3, i % 3);
-    }
-    optMOLI[5]->setChecked(true);
-    cmdStandard = new QPushButton(QStringLiteral("Standard"));
-    cmdLongAdd = new QPushButton(QStringLiteral("Long"));
-    cmdNoAdd = new QPushButton(QStringLiteral("No Add"));
-    cmdMinAdd = new QPushButton(QStringLiteral("Min"));
-    cmdMaxAdd = new QPushButton(QStringLiteral("Max"));
-    auto *buttons = new QHBoxLayout;
-    for (QPushButton *button : {cmdStandard, cmdLongAdd, cmdNoAdd, cmdMinAdd, cmdMaxAdd})
-        buttons->addWidget(button);
-    grid->addLayout(buttons, 3, 0, 1, 3);
-    return frmTest4;
-}
-
-QGroupBox *frmIPNDZandrel::buildType5Frame() {
-    frmTest5 = new QGroupBox(QStringLiteral("Type 5 Packet Tesing"));
-    auto *row = new QHBoxLayout(frmTest5);
-    txbFileName = new ClickableLineEdit;
-    txbFileName->setReadOnly(true);
-    txbFileName->setPlaceholderText(QStringLiteral("Click to choose an XML data file"));
-    cmdSend5 = new QPushButton(QStringLiteral("Send"));
-    row->addWidget(txbFileName, 1);
-    row->addWidget(cmdSend5);
-    return frmTest5;
-}
-
-QGroupBox *frmIPNDZandrel::buildCycleFrame() {
-    Frame7 = new QGroupBox(QStringLiteral("Cycle Packet Control"));
-    auto *grid = new QGridLayout(Frame7);
-    RunControl = new QPushButton(QStringLiteral("Start"));
-    label22 = label("Period");
-    PktPer = textBox("", 7);
-    lbNoPackets = label("Packets");
-    PktNum = textBox("", 7);
-    chkUnlimited = new QCheckBox(QStringLiteral("Unlimited Pkts"));
-    chkUnlimited->setChecked(true);
-    lbFileType = label("");
-    timerlabel = label("Timer");
-    lbIPNDfile = new ClickableLineEdit;
-    lbIPNDfile->setReadOnly(true);
-    lbIPNDfile->setPlaceholderText(QStringLiteral("Click to choose the IPND data file"));
-
-    grid->addWidget(RunControl, 0, 0);
-    grid->addWidget(label22, 0, 1);
-    grid->addWidget(PktPer, 0, 2);
-    grid->addWidget(timerlabel, 0, 3);
-    grid->addWidget(chkUnlimited, 1, 0);
-    grid->addWidget(lbNoPackets, 1, 1);
-    grid->addWidget(PktNum, 1, 2);
-    grid->addWidget(lbFileType, 1, 3);
-    grid->addWidget(lbIPNDfile, 2, 0, 1, 4);
-    grid->setColumnStretch(3, 1);
-    return Frame7;
-}
-
-QWidget *frmIPNDZandrel::buildCounters() {
-    auto *box = new QWidget;
-    auto *grid = new QGridLayout(box);
-    grid->setContentsMargins(0, 0, 0, 0);
-    Label1 = label("Packets Processed");
-    lbProcessed = textBox("", 8);
-    lbProcessed->setReadOnly(true);
-    Label3 = label("Delayed Responses");
-    txbDelayedCt = textBox("", 8);
-    txbDelayedCt->setReadOnly(true);
-    lbLastDelayed = label("No Delayed packets");
-    cmdResetCt = new QPushButton(QStringLiteral("R"));
-    cmdResetCt->setMaximumWidth(cmdResetCt->fontMetrics().horizontalAdvance(QStringLiteral("RR")) +
-                                16);
-    grid->addWidget(Label1, 0, 0);
-    grid->addWidget(lbProcessed, 0, 1);
-    grid->addWidget(cmdResetCt, 0, 2);
-    grid->addWidget(Label3, 1, 0);
-    grid->addWidget(txbDelayedCt, 1, 1);
-    grid->addWidget(lbLastDelayed, 2, 0, 1, 3);
-    grid->setColumnStretch(3, 1);
-    return box;
-}
-
-void frmIPNDZandrel::setAccessibleNames() {
-    const std::pair<QWidget *, const char *> names[] = {
-        {txbPort[0], "Type 4 port"},
-        {txbAddress[0], "Type 4 address"},
-        {chkEnable[0], "Enable Type 4 socket"},
-        {txbPort[1], "Type 5 port"},
-        {txbAddress[1], "Type 5 address"},
-        {chkEnable[1], "Enable Type 5 socket"},
-        {txbTermID, "Terminal ID"},
-        {cmbPSAP, "PSAP"},
-        {Text3, "Agency"},
-        {Text1, "Service Identifier"},
-        {PktPer, "Period"},
-        {PktNum, "Packets"},
-        {lbIPNDfile, "IPND data file"},
-        {txbFileName, "XML data file"},
-        {lbProcessed, "Packets Processed"},
-        {txbDelayedCt, "Delayed Responses"},
-        {txbMessage, "Last message"},
-        {txbLog, "Log"},
-    };
-    for (const auto &[widget, name] : names)
-        widget->setAccessibleName(QString::fromLatin1(name));
-    // Labels name the box beside them for screen readers.
-    Label5->setBuddy(cmbPSAP);
-    Label4->setBuddy(Text3);
-    Label2->setBuddy(Text1);
-    label22->setBuddy(PktPer);
-    lbNoPackets->setBuddy(PktNum);
-    Label1->setBuddy(lbProcessed);
-    Label3->setBuddy(txbDelayedCt);
+// The window's members point at the form's widgets: the cycle, the runner and the
+// tests reach each control by its design name, and an indexed one by its index.
+void frmIPNDZandrel::takeControlsFromForm() {
+    const Ui::frmIPNDZandrel &ui = *m_ui;
+    txbPort = {ui.txbPort0, ui.txbPort1};
+    txbAddress = {ui.txbAddress0, ui.txbAddress1};
+    chkEnable = {ui.chkEnable0, ui.chkEnable1};
+    optRecType = {ui.optRecType0, ui.optRecType1};
+    optTestType = {ui.optTestType0, ui.optTestType1};
+    optMOLI = {ui.optMOLI0, ui.optMOLI1, ui.optMOLI2, ui.optMOLI3, ui.optMOLI4, ui.optMOLI5};
+    Label6 = ui.Label6;
+    Label7 = ui.Label7;
+    frmeTest = ui.frmeTest;
+    txbTermID = ui.txbTermID;
+    cmdClose = ui.cmdClose;
+    Label5 = ui.Label5;
+    cmbPSAP = ui.cmbPSAP;
+    Label4 = ui.Label4;
+    Text3 = ui.Text3;
+    Label2 = ui.Label2;
+    Text1 = ui.Text1;
+    chkTServer = ui.chkTServer;
+    Check1 = ui.Check1;
+    frmTest4 = ui.frmTest4;
+    chkMOLI = ui.chkMOLI;
+    cmdStandard = ui.cmdStandard;
+    cmdLongAdd = ui.cmdLongAdd;
+    cmdNoAdd = ui.cmdNoAdd;
+    cmdMinAdd = ui.cmdMinAdd;
+    cmdMaxAdd = ui.cmdMaxAdd;
+    frmTest5 = ui.frmTest5;
+    txbFileName = ui.txbFileName;
+    cmdSend5 = ui.cmdSend5;
+    Frame7 = ui.Frame7;
+    RunControl = ui.RunControl;
+    label22 = ui.label22;
+    PktPer = ui.PktPer;
+    lbNoPackets = ui.lbNoPackets;
+    PktNum = ui.PktNum;
+    chkUnlimited = ui.chkUnlimited;
+    lbFileType = ui.lbFileType;
+    timerlabel = ui.timerlabel;
+    lbIPNDfile = ui.lbIPNDfile;
+    Label1 = ui.Label1;
+    lbProcessed = ui.lbProcessed;
+    Label3 = ui.Label3;
+    txbDelayedCt = ui.txbDelayedCt;
+    lbLastDelayed = ui.lbLastDelayed;
+    cmdResetCt = ui.cmdResetCt;
+    txbMessage = ui.txbMessage;
+    txbLog = ui.txbLog;
 }
 
 void frmIPNDZandrel::connectHandlers() {
