@@ -2,6 +2,7 @@
 #pragma once
 
 #include "csvwriter.h"
+#include "exchangeoutcome.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -15,9 +16,6 @@
 // One packet the window stored for a link, from the moment it was stored to
 // its outcome, with the log lines logged meanwhile.
 struct Exchange {
-    // ClosedBeforeAnswer: link 1 closed its connection at the poll after sending.
-    enum class Outcome { Answered, Delayed, Unanswered, ClosedBeforeAnswer, Refused, Error };
-
     int type = 4;  // 4 or 5
     int order = 0; // 1 for the link's first packet
     QString sent;  // "standard+point", "ipnd3.x01:line 12", "canned", "aml.xml"
@@ -34,10 +32,11 @@ struct Exchange {
 
     // "type4.003.standard+point"
     QString name() const;
-    static QString outcomeText(Outcome outcome);
     bool failed() const { return outcome != Outcome::Answered; }
     // A JUnit error rather than a failure: the socket failed, not the receiver.
-    bool socketError() const { return outcome == Outcome::Refused || outcome == Outcome::Error; }
+    bool socketError() const {
+        return outcome == Outcome::Refused || outcome == Outcome::SocketError;
+    }
 };
 
 // The report files a pipeline reads: a CSV row and a JUnit test case per

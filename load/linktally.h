@@ -1,18 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "exchangeoutcome.h"
 #include "latencyhistogram.h"
 
 #include <QString>
 
 #include <array>
-
-// Why an exchange failed.
-enum class Fault { Refused, Reset, Closed, Unanswered, Malformed, SocketError };
-constexpr int kFaultKinds = 6;
-
-// "refused", "reset", "closed", "unanswered", "malformed", "error".
-QString faultName(Fault fault);
 
 // What happened on one link: arrivals, answers, faults by kind and the
 // latency of every answer, from the moment it was due.
@@ -23,11 +17,11 @@ struct LinkTally {
     qint64 shortfall = 0; // not sent, --max-inflight was reached
     qint64 answered = 0;
     qint64 inFlight = 0;
-    std::array<qint64, kFaultKinds> faults{};
-    LatencyHistogram latency;      // the whole run
-    LatencyHistogram connect;      // Type 4 connect times
-    LatencyHistogram lastSecond;   // answers since the last status line
-    qint64 heartbeatsAnswered = 0; // Type 5
+    std::array<qint64, kOutcomeKinds> faults{}; // by Outcome: how arrivals failed
+    LatencyHistogram latency;                   // the whole run
+    LatencyHistogram connect;                   // Type 4 connect times
+    LatencyHistogram lastSecond;                // answers since the last status line
+    qint64 heartbeatsAnswered = 0;              // Type 5
     qint64 sentLastSecond = 0;
     qint64 answeredLastSecond = 0;
     qint64 failedLastSecond = 0;
@@ -35,7 +29,8 @@ struct LinkTally {
     qint64 faultCount() const;
     // Faults and shortfall: every arrival not answered.
     qint64 failed() const { return faultCount() + shortfall; }
-    void countFault(Fault fault) {
+    qint64 faultsOf(Outcome kind) const { return faults[size_t(kind)]; }
+    void countFault(Outcome fault) {
         ++faults[size_t(fault)];
         ++failedLastSecond;
     }

@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "loadreport.h"
 
+#include "junitreport.h"
 #include "signalwatcher.h"
-
-#include <QXmlStreamWriter>
 
 #include <algorithm>
 #include <array>
@@ -44,9 +43,8 @@ QString csvLatency(const LatencyHistogram &h, qint64 value) {
 
 QString faultsText(const LinkTally &tally) {
     QStringList parts;
-    for (int kind = 0; kind < kFaultKinds; ++kind)
-        parts
-            << QStringLiteral("%1 %2").arg(faultName(Fault(kind))).arg(tally.faults[size_t(kind)]);
+    for (const Outcome kind : kLoadFaults)
+        parts << QStringLiteral("%1 %2").arg(outcomeText(kind)).arg(tally.faultsOf(kind));
     parts << QStringLiteral("shortfall %1").arg(tally.shortfall);
     return parts.join(QStringLiteral(", "));
 }
@@ -118,8 +116,8 @@ QStringList csvHeader() {
                        QStringLiteral("answered"),     QStringLiteral("failed"),
                        QStringLiteral("in_flight"),    QStringLiteral("p50_us"),
                        QStringLiteral("p99_us"),       QStringLiteral("max_us")};
-    for (int kind = 0; kind < kFaultKinds; ++kind)
-        header << QStringLiteral("total_") + faultName(Fault(kind));
+    for (const Outcome kind : kLoadFaults)
+        header << QStringLiteral("total_") + outcomeText(kind);
     header << QStringLiteral("total_shortfall");
     return header;
 }
@@ -136,8 +134,8 @@ QStringList csvRow(double elapsedSeconds, double targetPerSecond, const LinkTall
                     csvLatency(h, h.valueAtPercentile(50)),
                     csvLatency(h, h.valueAtPercentile(99)),
                     csvLatency(h, h.max())};
-    for (const qint64 n : t.faults)
-        row << QString::number(n);
+    for (const Outcome kind : kLoadFaults)
+        row << QString::number(t.faultsOf(kind));
     row << QString::number(t.shortfall);
     return row;
 }
@@ -228,71 +226,38 @@ QByteArray junitReport(const LoadEnd &end, const LoadOptions &options, const Tal
         stopped ? QStringLiteral("stopped by %1 after %2 s, before the end of its arrivals")
                       .arg(stopSignalText(end.stoppedBySignal), secondsText(end.elapsedSeconds))
                 : QString();
-    QByteArray xml;
-    QXmlStreamWriter writer(&xml);
-    writer.setAutoFormatting(true);
-    writer.writeStartDocument();
-    qint64 failing = 0;
-    for (const LinkTally *t : tallies)
-        failing += limitBreach(*t, options, stopped).isEmpty() ? 0 : 1;
-    const qint64 skipped = stopped ? qint64(tallies.size()) - failing : 0;
-    const QString seconds = QString::number(end.elapsedSeconds, 'f', 3);
-    const QString tests = QString::number(tallies.size());
-    const auto counts = [&] {
-        writer.writeAttribute(QStringLiteral("tests"), tests);
-        writer.writeAttribute(QStringLiteral("failures"), QString::number(failing));
-        writer.writeAttribute(QStringLiteral("errors"), QStringLiteral("0"));
-        writer.writeAttribute(QStringLiteral("skipped"), QString::number(skipped));
-    };
-    writer.writeStartElement(QStringLiteral("testsuites"));
-    counts();
-    writer.writeStartElement(QStringLiteral("testsuite"));
-    writer.writeAttribute(QStringLiteral("name"), QStringLiteral("talvgen-cli load"));
-    counts();
-    writer.writeAttribute(QStringLiteral("time"), seconds);
+    JunitSuite suite;
+    suite.name = QStringLiteral("talvgen-cli load");
+    suite.time = QString::number(end.elapsedSeconds, 'f', 3);
     if (stopped) {
-        writer.writeStartElement(QStringLiteral("properties"));
-        writer.writeStartElement(QStringLiteral("property"));
-        writer.writeAttribute(QStringLiteral("name"), QStringLiteral("stopped_by"));
-        writer.writeAttribute(QStringLiteral("value"), signalName(end.stoppedBySignal));
-        writer.writeEndElement();
-        writer.writeEndElement();
+        suite.properties.append({QStringLiteral("stopped_by"), signalName(end.stoppedBySignal)});
+        suite.systemOut =
+            QStringLiteral("The run was %1: exchanges in flight not counted.").arg(stoppedText);
     }
     for (const LinkTally *t : tallies) {
-        writer.writeStartElement(QStringLiteral("testcase"));
-        writer.writeAttribute(QStringLiteral("classname"), QStringLiteral("load"));
-        writer.writeAttribute(QStringLiteral("name"), t->name);
-        writer.writeAttribute(QStringLiteral("time"), seconds);
+        JunitCase link;
+        link.classname = QStringLiteral("load");
+        link.name = t->name;
+        link.time = suite.time;
         const QString breach = limitBreach(*t, options, stopped);
         if (!breach.isEmpty()) {
-            writer.writeStartElement(QStringLiteral("failure"));
-            writer.writeAttribute(QStringLiteral("message"), breach);
-            writer.writeCharacters(junitLatency(t->latency));
-            writer.writeEndElement();
+            link.verdict = JunitCase::Verdict::Failure;
+            link.message = breach;
+            link.detail = junitLatency(t->latency);
         } else if (stopped) {
-            writer.writeStartElement(QStringLiteral("skipped"));
-            writer.writeAttribute(QStringLiteral("message"), QStringLiteral("the run was ") +
-                                                                 stoppedText +
-                                                                 QStringLiteral(": not judged"));
-            writer.writeEndElement();
+            link.verdict = JunitCase::Verdict::Skipped;
+            link.message =
+                QStringLiteral("the run was ") + stoppedText + QStringLiteral(": not judged");
         }
-        QString out = QStringLiteral("due %1, answered %2, %3; %4")
-                          .arg(t->due)
-                          .arg(t->answered)
-                          .arg(faultsText(*t), junitLatency(t->latency));
+        link.systemOut = QStringLiteral("due %1, answered %2, %3; %4")
+                             .arg(t->due)
+                             .arg(t->answered)
+                             .arg(faultsText(*t), junitLatency(t->latency));
         if (t->name == QLatin1String("type4") && !end.dataFileRefusals.isEmpty())
-            out += QStringLiteral("; data file: ") + end.dataFileRefusals;
-        writer.writeTextElement(QStringLiteral("system-out"), out);
-        writer.writeEndElement();
+            link.systemOut += QStringLiteral("; data file: ") + end.dataFileRefusals;
+        suite.cases << link;
     }
-    if (stopped)
-        writer.writeTextElement(
-            QStringLiteral("system-out"),
-            QStringLiteral("The run was %1: exchanges in flight not counted.").arg(stoppedText));
-    writer.writeEndElement();
-    writer.writeEndElement();
-    writer.writeEndDocument();
-    return xml;
+    return junitDocument(suite);
 }
 
 int loadExitStatus(const LoadEnd &end, const LoadOptions &options, const Tallies &tallies) {

@@ -3,6 +3,7 @@
 
 #include "csvwriter.h"
 #include "isterminal.h"
+#include "junitreport.h"
 #include "loadengine.h"
 #include "loadoptions.h"
 #include "loadrecords.h"
@@ -13,7 +14,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QHostInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cstring>
@@ -28,7 +28,7 @@ void write(QIODevice &device, const QString &text) {
 }
 
 int usageError(QIODevice &err, const QString &problem) {
-    write(err, QStringLiteral("talvgen-cli load: %1\n%2\n").arg(problem, loadUsageHint()));
+    write(err, loadUsageError(problem) + QLatin1Char('\n'));
     return 2;
 }
 
@@ -43,15 +43,6 @@ std::optional<QHostAddress> resolve(const QString &host, QString *problem) {
         return std::nullopt;
     }
     return info.addresses().constFirst();
-}
-
-bool writeJunit(const QString &path, const QByteArray &xml, QString *problem) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(xml) != xml.size() || !file.commit()) {
-        *problem = file.errorString();
-        return false;
-    }
-    return true;
 }
 
 // The terminal's width now, as the console gives it, COLUMNS or 80.
@@ -106,7 +97,7 @@ int runLoad(const QStringList &arguments, QIODevice &out, QIODevice &err,
     if (!options.csvFile.isEmpty() && !csv.open(options.csvFile, csvHeader(), &problem))
         return usageError(err,
                           QStringLiteral("cannot create %1: %2").arg(options.csvFile, problem));
-    if (!options.junitFile.isEmpty() && !writeJunit(options.junitFile, {}, &problem))
+    if (!options.junitFile.isEmpty() && !writeJunitFile(options.junitFile, {}, &problem))
         return usageError(err,
                           QStringLiteral("cannot create %1: %2").arg(options.junitFile, problem));
 
@@ -154,7 +145,7 @@ int runLoad(const QStringList &arguments, QIODevice &out, QIODevice &err,
         write(out, QStringLiteral("\n"));
     write(out, summaryText(end, options, engine.tallies()));
     if (!options.junitFile.isEmpty() &&
-        !writeJunit(options.junitFile, junitReport(end, options, engine.tallies()), &problem)) {
+        !writeJunitFile(options.junitFile, junitReport(end, options, engine.tallies()), &problem)) {
         write(err, QStringLiteral("talvgen-cli load: cannot write %1: %2\n")
                        .arg(options.junitFile, problem));
         return 2;
