@@ -90,13 +90,8 @@ QString LoadRecords::refusalText() const {
 bool LoadRecords::prepare(const LoadOptions &options, QString *error) {
     const std::array<QByteArray, kMoliRecordSlots> moli = cannedMoliRecords();
     m_moliTicked = options.moliShape.has_value();
-    for (const CannedRecord record : options.records) {
-        QByteArray text = cannedIpndRecord(record);
-        // The Max button adds the record with every field filled.
-        if (m_moliTicked)
-            text += moli[size_t(record == CannedRecord::Max ? kMoliFull : *options.moliShape)];
-        m_cannedRecords << text;
-    }
+    for (const CannedRecord record : options.records)
+        m_cannedRecords << cannedRecordWithMoli(record, options.moliShape, moli);
     m_termIds = options.termIds;
     // Each record with each terminal ID framed once, unless that is a great many.
     if (m_cannedRecords.size() * m_termIds.size() <= kMostFramesKept) {

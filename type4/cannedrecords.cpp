@@ -116,3 +116,14 @@ std::array<QByteArray, kMoliRecordSlots> cannedMoliRecords() {
             QByteArray(kMoliEllipsoidRecord),   QByteArray(kMoliNoneRecord),
             QByteArray(kMoliFullRecord),        QByteArray()};
 }
+
+QByteArray cannedRecordWithMoli(CannedRecord which, std::optional<int> moliShape,
+                                const std::array<QByteArray, kMoliRecordSlots> &moliRecords) {
+    QByteArray record = cannedIpndRecord(which);
+    if (!moliShape)
+        return record;
+    const int slot = which == CannedRecord::Max ? kMoliFull : *moliShape;
+    if (slot >= 0 && slot < kMoliRecordSlots)
+        record += moliRecords[size_t(slot)];
+    return record;
+}

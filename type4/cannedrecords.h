@@ -4,6 +4,7 @@
 #include <QByteArray>
 
 #include <array>
+#include <optional>
 
 // The canned IPND customer records sent by the Type 4 test buttons, and the
 // MOLI location records that can follow them. Each record is a run of
@@ -29,3 +30,9 @@ constexpr int kMoliRecordSlots = 8;
 
 // What start-up puts in gMOLIRecords.
 std::array<QByteArray, kMoliRecordSlots> cannedMoliRecords();
+
+// The canned IPND record as its button sends it, with the MOLI record that follows it:
+// moliShape unset when "MOLI Data" is not ticked, else the slot of the shape chosen (-1: none
+// chosen, no MOLI record). Max takes the record with every field filled, whatever the shape.
+QByteArray cannedRecordWithMoli(CannedRecord which, std::optional<int> moliShape,
+                                const std::array<QByteArray, kMoliRecordSlots> &moliRecords);
