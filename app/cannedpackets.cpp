@@ -18,31 +18,27 @@
 #include <QTimer>
 
 namespace {
-constexpr int kFullMoliRecordIndex = 6;
 constexpr qint16 kOriginate = 2;
 } // namespace
 
 void frmIPNDZandrel::cmdStandard_Click() {
-    sendCannedRecord(cannedIpndRecord(CannedRecord::Standard) + GetMOLIRecord());
+    sendCannedRecord(cannedRecordWithMoli(CannedRecord::Standard, GetMOLIShape(), gMOLIRecords));
 }
 
 void frmIPNDZandrel::cmdNoAdd_Click() {
-    sendCannedRecord(cannedIpndRecord(CannedRecord::NoAdd) + GetMOLIRecord());
+    sendCannedRecord(cannedRecordWithMoli(CannedRecord::NoAdd, GetMOLIShape(), gMOLIRecords));
 }
 
 void frmIPNDZandrel::cmdLongAdd_Click() {
-    sendCannedRecord(cannedIpndRecord(CannedRecord::Long) + GetMOLIRecord());
+    sendCannedRecord(cannedRecordWithMoli(CannedRecord::Long, GetMOLIShape(), gMOLIRecords));
 }
 
 void frmIPNDZandrel::cmdMinAdd_Click() {
-    sendCannedRecord(cannedIpndRecord(CannedRecord::Min) + GetMOLIRecord());
+    sendCannedRecord(cannedRecordWithMoli(CannedRecord::Min, GetMOLIShape(), gMOLIRecords));
 }
 
 void frmIPNDZandrel::cmdMaxAdd_Click() {
-    QByteArray record = cannedIpndRecord(CannedRecord::Max);
-    if (chkMOLI->isChecked())
-        record += gMOLIRecords[kFullMoliRecordIndex];
-    sendCannedRecord(record);
+    sendCannedRecord(cannedRecordWithMoli(CannedRecord::Max, GetMOLIShape(), gMOLIRecords));
 }
 
 void frmIPNDZandrel::sendCannedRecord(const QByteArray &record) {
@@ -53,17 +49,19 @@ void frmIPNDZandrel::sendCannedRecord(const QByteArray &record) {
     if (!setLink1RemoteFromRow(0))
         return;
     BuildType4Packet(record);
+    if (!link.gPendingType4Packet.isEmpty())
+        emit type4PacketStored(false);
     LogMessage(QStringLiteral("--> ") + QString::fromLatin1(link.gPendingType4Packet));
 }
 
-QByteArray frmIPNDZandrel::GetMOLIRecord() const {
+std::optional<int> frmIPNDZandrel::GetMOLIShape() const {
     if (!chkMOLI->isChecked())
-        return {};
+        return std::nullopt;
     for (int i = 0; i < int(optMOLI.size()); ++i) {
         if (optMOLI[i]->isChecked())
-            return gMOLIRecords[i];
+            return i;
     }
-    return {};
+    return -1;
 }
 
 void frmIPNDZandrel::BuildType4Packet(const QByteArray &record) {

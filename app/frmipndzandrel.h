@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <array>
 #include <memory>
+#include <optional>
 
 class ClickableLineEdit;
 class IpndDataFile;
@@ -27,6 +28,9 @@ class TcpLink;
 class Type4Link;
 class Type5Link;
 class XmlLineStore;
+namespace Ui {
+class frmIPNDZandrel;
+}
 
 // Program constants: fixed values, not options.
 inline const QString DataFileMode = QStringLiteral("RAWLOG");
@@ -121,7 +125,9 @@ public:
     StartupArgs gStartupArgs;
     std::array<QByteArray, 8> gMOLIRecords;
 
-    // Controls, under the names the operator's design gives them.
+    // Controls, under the names the operator's design gives them. The form
+    // (frmipndzandrel.ui) holds them; Timer1, the status bar's responseStatus and
+    // chkChart, and responseChart are built in code.
     QLabel *Label6 = nullptr;
     QLabel *Label7 = nullptr;
     std::array<QLineEdit *, 2> txbPort{};
@@ -181,6 +187,9 @@ signals:
     void unloaded();
     // A period boundary of a running cycle has passed (packet sent or not).
     void periodBoundary();
+    // A Type 4 packet is in link 1's pending slot, from a canned button or the data file;
+    // emitted before the line that shows it is logged.
+    void type4PacketStored(bool fromDataFile);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -188,14 +197,7 @@ protected:
 
 private:
     void buildWindow();
-    QWidget *buildSocketRows();
-    QWidget *buildRecordTypeRow();
-    QGroupBox *buildTestServiceFrame();
-    QGroupBox *buildType4Frame();
-    QGroupBox *buildType5Frame();
-    QGroupBox *buildCycleFrame();
-    QWidget *buildCounters();
-    void setAccessibleNames();
+    void takeControlsFromForm();
     void connectHandlers();
     void applyDevelopmentMarker();
     void applyCommandLine(const ParsedCommandLine &parsed);
@@ -214,10 +216,12 @@ private:
     bool link1Closed();
 
     // Canned Type 4 packets.
-    QByteArray GetMOLIRecord() const;
+    // unset: "MOLI Data" unticked; -1: no shape chosen
+    std::optional<int> GetMOLIShape() const;
     void BuildType4Packet(const QByteArray &record);
     void sendCannedRecord(const QByteArray &record);
 
+    std::unique_ptr<Ui::frmIPNDZandrel> m_ui;
     Platform m_platform;
     Log m_log;
     std::unique_ptr<IpndDataFile> m_ipnd;

@@ -143,6 +143,7 @@ void frmIPNDZandrel::SendFileRecord() {
         return;
     Type4Link &link = frmTCP1();
     link.gPendingType4Packet = frameFileRecord(body);
+    emit type4PacketStored(true);
     LogMessage(QStringLiteral("RSFP: Data Sent: ") + QString::fromLatin1(body));
     link.gResponseTime = 0;
     link.tmrPacketResponse().start();

@@ -9,6 +9,7 @@
 #include "type5link.h"
 
 #include "csvwriter.h"
+#include "optionreader.h"
 #include "signalwatcher.h"
 
 #include <QCheckBox>
@@ -82,6 +83,14 @@ HeadlessRun::HeadlessRun(const RunOptions &options, QIODevice &out, QIODevice &e
     };
     m_window = std::make_unique<frmIPNDZandrel>(platform);
     connect(&m_window->log(), &Log::messageLogged, this, &HeadlessRun::onLogged);
+    connect(m_window.get(), &frmIPNDZandrel::type4PacketStored, this,
+            &HeadlessRun::onType4PacketStored);
+    // The XML file's "ERROR on File search" is no stop: the window then sends what it loaded
+    // (the first 501 lines, or the canned document for a file with no lines).
+    m_window->ipndDataFile().setUnreadableHandler([this] {
+        ++m_tally.dataFileFailures;
+        emit progressed();
+    });
     m_window->Form_Load(QString());
     m_tally.delayLimitUs = options.delayLimitUs();
     if (options.dataFileForm == DataFileForm::MultiPkt)
@@ -89,7 +98,9 @@ HeadlessRun::HeadlessRun(const RunOptions &options, QIODevice &out, QIODevice &e
 }
 
 HeadlessRun::~HeadlessRun() {
+    disconnect(m_window.get(), nullptr, this, nullptr);
     disconnect(&m_window->log(), nullptr, this, nullptr);
+    m_window->ipndDataFile().setUnreadableHandler(nullptr);
     m_window.reset();
 }
 
@@ -176,13 +187,11 @@ void HeadlessRun::sendCanned() {
     for (const CannedSend send : m_options.sends) {
         if (aborted())
             return;
-        Type4Link &link = link1();
+        link1(); // attached before the press, so its signals are heard
         m_nextCanned = sendWord(send);
         if (m_options.moli)
             m_nextCanned += QLatin1Char('+') + moliWord(*m_options.moli);
         cannedButton(send)->click();
-        if (!link.gPendingType4Packet.isEmpty())
-            ++m_tally.type4.stored;
         waitUntil([this] { return link1Settled() || aborted(); }, link1WaitMs());
         finishLink1IfClosedUnanswered(); // its queued call may not have come yet
     }
@@ -276,6 +285,16 @@ Type5Link &HeadlessRun::link2() {
 
 void HeadlessRun::attach(TcpLink &link, RunnerLinkTally &tally, SocketControl &socket) {
     const int which = &tally == &m_tally.type4 ? 0 : 1;
+    // The window's own line when it cannot even start a connection: no socket event says so.
+    connect(&link, &TcpLink::socketNotSet, this, [this] {
+        m_tally.socketError(QStringLiteral("Unable to set socket"));
+        emit progressed();
+    });
+    // Link 1 closes at its next poll when no answer came; its own handlers run first.
+    connect(&link, &TcpLink::closedByPoll, this, [this] {
+        if (m_exchange[0])
+            QTimer::singleShot(0, this, &HeadlessRun::finishLink1IfClosedUnanswered);
+    });
     connect(&link, &TcpLink::packetHandedOver, this, [this, &tally, &socket, which] {
         ++tally.handedOver;
         if (std::optional<Exchange> &exchange = m_exchange[which]) {
@@ -298,12 +317,12 @@ void HeadlessRun::attach(TcpLink &link, RunnerLinkTally &tally, SocketControl &s
         if (std::optional<Exchange> &exchange = m_exchange[which]) {
             exchange->responseUs = usec;
             if (usec > m_tally.delayLimitUs)
-                finishExchange(which, Exchange::Outcome::Delayed,
+                finishExchange(which, Outcome::Delayed,
                                QStringLiteral("answered after %1, over %2 ms")
                                    .arg(msToTheMicrosecond(usec))
                                    .arg(m_options.delayLimitMs));
             else
-                finishExchange(which, Exchange::Outcome::Answered, {});
+                finishExchange(which, Outcome::Answered, {});
         }
         emit progressed();
     });
@@ -314,8 +333,8 @@ void HeadlessRun::attach(TcpLink &link, RunnerLinkTally &tally, SocketControl &s
                 if (m_exchange[which])
                     finishExchange(which,
                                    number == SocketControl::kErrorConnectionRefused
-                                       ? Exchange::Outcome::Refused
-                                       : Exchange::Outcome::Error,
+                                       ? Outcome::Refused
+                                       : Outcome::SocketError,
                                    reason);
             });
     // Connected after the link's own handler: the processed count has
@@ -366,21 +385,18 @@ bool HeadlessRun::waitUntil(const std::function<bool()> &done, qint64 timeoutMs)
     return done();
 }
 
+void HeadlessRun::onType4PacketStored(bool fromDataFile) {
+    ++m_tally.type4.stored;
+    beginExchange(0, fromDataFile ? QStringLiteral("%1:line %2")
+                                        .arg(caseFileName(m_options.dataFile))
+                                        .arg(m_window->ipndDataFile().lineNumber())
+                                  : m_nextCanned);
+}
+
 void HeadlessRun::onLogged(const QString &line) {
-    m_tally.logged(line);
-    if (line.startsWith(QLatin1String("--> ")) &&
-        !m_window->frmTCP1().gPendingType4Packet.isEmpty())
-        beginExchange(0, m_nextCanned);
-    else if (line.startsWith(QLatin1String("RSFP: Data Sent: ")))
-        beginExchange(0, QStringLiteral("%1:line %2")
-                             .arg(caseFileName(m_options.dataFile))
-                             .arg(m_window->ipndDataFile().lineNumber()));
     for (std::optional<Exchange> &exchange : m_exchange)
         if (exchange)
             exchange->logLines << line;
-    // Link 1 closes at its next poll when no answer came; its own handlers run first.
-    if (line == QLatin1String("Close Socket") && m_exchange[0])
-        QTimer::singleShot(0, this, &HeadlessRun::finishLink1IfClosedUnanswered);
     if (!m_options.quiet)
         writeLine(m_out, printableLine(line));
     emit progressed();
@@ -388,7 +404,7 @@ void HeadlessRun::onLogged(const QString &line) {
 
 void HeadlessRun::beginExchange(int link, const QString &sent) {
     if (m_exchange[link])
-        finishExchange(link, Exchange::Outcome::Unanswered,
+        finishExchange(link, Outcome::Unanswered,
                        QStringLiteral("the next packet took its place before an answer came"));
     Exchange exchange;
     exchange.type = link == 0 ? 4 : 5;
@@ -400,7 +416,7 @@ void HeadlessRun::beginExchange(int link, const QString &sent) {
     m_exchange[link] = exchange;
 }
 
-void HeadlessRun::finishExchange(int link, Exchange::Outcome outcome, const QString &reason) {
+void HeadlessRun::finishExchange(int link, Outcome outcome, const QString &reason) {
     Exchange exchange = *std::exchange(m_exchange[link], std::nullopt);
     exchange.outcome = outcome;
     exchange.reason = reason;
@@ -411,12 +427,11 @@ void HeadlessRun::finishLink1IfClosedUnanswered() {
     if (!m_exchange[0] || !link1Settled())
         return;
     if (!m_exchange[0]->handedOverAt) {
-        finishExchange(0, Exchange::Outcome::Unanswered,
-                       QStringLiteral("closed before it was handed over"));
+        finishExchange(0, Outcome::Unanswered, QStringLiteral("closed before it was handed over"));
         return;
     }
     ++m_tally.type4.closedBeforeAnswer;
-    finishExchange(0, Exchange::Outcome::ClosedBeforeAnswer,
+    finishExchange(0, Outcome::ClosedBeforeAnswer,
                    m_options.type4HoldMs > 0
                        ? QStringLiteral("closed by link 1 before an answer: none came within "
                                         "--type4-hold %1 ms")
@@ -434,7 +449,7 @@ void HeadlessRun::finishOpenExchanges() {
                                    : QStringLiteral("no answer by the end of the run");
     for (int link = 0; link < 2; ++link)
         if (m_exchange[link])
-            finishExchange(link, Exchange::Outcome::Unanswered,
+            finishExchange(link, Outcome::Unanswered,
                            m_exchange[link]->handedOverAt ? unanswered
                                                           : QStringLiteral("never handed over"));
     m_report.finish();
@@ -461,8 +476,7 @@ int runTalvgenCli(const QStringList &arguments, QIODevice &out, QIODevice &err) 
         writeLine(out, parsed.message.trimmed());
         return RunTally::kPassed;
     case ParsedRunOptions::Action::UsageError:
-        writeLine(err, QStringLiteral("talvgen-cli: ") + parsed.message);
-        writeLine(err, QStringLiteral("Try 'talvgen-cli --help' for more information."));
+        writeLine(err, usageErrorText(QStringLiteral("talvgen-cli"), parsed.message));
         return RunTally::kUsageOrFile;
     case ParsedRunOptions::Action::Run:
         break;

@@ -58,11 +58,12 @@ private:
     void stopCycle();
     void onPeriodBoundary();
     void onLogged(const QString &line);
+    void onType4PacketStored(bool fromDataFile);
     void printSummary();
 
     // The exchange of each link (0: link 1, 1: link 2), stored to outcome.
     void beginExchange(int link, const QString &sent);
-    void finishExchange(int link, Exchange::Outcome outcome, const QString &reason);
+    void finishExchange(int link, Outcome outcome, const QString &reason);
     void finishLink1IfClosedUnanswered();
     void finishOpenExchanges();
 

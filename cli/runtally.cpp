@@ -62,18 +62,6 @@ void RunTally::socketError(const QString &reason) {
     socketErrorReasons.append({reason, 1});
 }
 
-void RunTally::logged(const QString &line) {
-    // The window's own line when it cannot even start a connection: no socket event says so.
-    if (line == QLatin1String("Unable to set socket"))
-        socketError(line);
-    else if (line.startsWith(QLatin1String("RSFP: Data Sent: ")))
-        ++type4.stored; // the data-file sender left a frame for link 1
-    // The XML file's "ERROR on File search" is no stop: the window then sends what it
-    // loaded (the first 501 lines, or the canned document for a file with no lines).
-    else if (line.startsWith(QLatin1String("Unable to open log file, windows reports: ")))
-        ++dataFileFailures;
-}
-
 int RunTally::exitStatus() const {
     if (dataFileFailures > 0)
         return kUsageOrFile;

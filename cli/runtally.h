@@ -46,9 +46,6 @@ struct RunTally {
 
     void measured(RunnerLinkTally &link, qint64 usec) const { link.measured(usec, delayLimitUs); }
 
-    // Counts the log lines that matter for the verdict ("Unable to set socket" among them; a
-    // socket's own error event comes through socketError()).
-    void logged(const QString &line);
     void socketError(const QString &reason);
     int stored() const { return type4.stored + type5.stored; }
     int delayed() const { return type4.delayed + type5.delayed; }

@@ -40,10 +40,15 @@ void TcpLink::setUp(qint16 direction) {
         originate();
 }
 
+void TcpLink::unableToSetSocket() {
+    log(QStringLiteral("Unable to set socket"));
+    emit socketNotSet();
+}
+
 void TcpLink::serve() {
     if (!m_socket.Bind(m_host.txbPortText(m_row), m_host.txbAddressText(m_row)) ||
         !m_socket.Listen()) {
-        log(QStringLiteral("Unable to set socket"));
+        unableToSetSocket();
         return;
     }
     log(QStringLiteral("TCP Remote Server: Local port <") + QString::number(m_socket.LocalPort()) +
@@ -51,9 +56,8 @@ void TcpLink::serve() {
 }
 
 void TcpLink::connectAndLog() {
-    m_socket.setProtocol(0);
     if (!m_socket.Connect()) {
-        log(QStringLiteral("Unable to set socket"));
+        unableToSetSocket();
         return;
     }
     log(QStringLiteral("TCP TCP Originate: Remote port <") +

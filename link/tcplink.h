@@ -43,6 +43,10 @@ signals:
     void responseArrived(const QByteArray &data, qint32 countedMs);
     // The response to the packet last handed over has arrived after usec.
     void responseMeasured(qint64 usec);
+    // The socket could not be set up to listen or connect ("Unable to set socket").
+    void socketNotSet();
+    // Link 1's poll closed the connection with nothing pending ("Close Socket").
+    void closedByPoll();
 
 protected:
     TcpLink(LinkHost &host, int row, QObject *parent);
@@ -65,6 +69,8 @@ protected:
     void setUp(qint16 direction);
     void serve();
     void connectAndLog();
+    // Logs "Unable to set socket" and signals it.
+    void unableToSetSocket();
     void sendPoll();
     void responseTick();
 

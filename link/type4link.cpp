@@ -35,6 +35,7 @@ void Type4Link::pollWithNothingPending() {
     forgetExchange();
     m_socket.Close();
     log(QStringLiteral("Close Socket"));
+    emit closedByPoll();
 }
 
 void Type4Link::responseShown() {

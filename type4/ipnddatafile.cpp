@@ -37,6 +37,8 @@ bool IpndDataFile::openFile(const QString &name) {
     if (m_file.open(name))
         return true;
     m_log(QStringLiteral("Unable to open log file, windows reports: ") + m_file.errorString());
+    if (m_unreadable)
+        m_unreadable();
     return false;
 }
 

@@ -37,6 +37,8 @@ public:
 
     // log receives each log line; showFileName what lbIPNDfile shows.
     IpndDataFile(TextSink log, TextSink showFileName);
+    // Called after the line that says a file could not be opened or read.
+    void setUnreadableHandler(std::function<void()> handler) { m_unreadable = std::move(handler); }
 
     // Opens the file by name, or reopens gDataFileName when name is empty;
     // does nothing when both are empty. A file still open is closed first.
@@ -99,6 +101,7 @@ private:
 
     TextSink m_log;
     TextSink m_showFileName;
+    std::function<void()> m_unreadable;
     TextLineReader m_file;
     bool m_endOfInput = false;
 };
