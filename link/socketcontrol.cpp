@@ -8,8 +8,9 @@
 #include <QNetworkInterface>
 #include <QTcpSocket>
 
-// The system's side (error numbers, the reset probe) is in
-// socketcontrol_posix.cpp and socketcontrol_win.cpp.
+// The system's side: error numbers and texts in socketcontrol_posix.cpp and
+// socketcontrol_win.cpp, the reset probe in resetprobe_*.cpp, the single-attempt
+// connect in outgoingconnection_*.cpp.
 
 namespace {
 
@@ -131,7 +132,7 @@ bool SocketControl::Listen() {
 bool SocketControl::Connect() {
     QHostAddress literal;
     const QString host = m_remoteHost.trimmed();
-    if (m_state != SocketState::Closed || m_protocol != 0 || host.isEmpty() || m_remotePort < 1 ||
+    if (m_state != SocketState::Closed || host.isEmpty() || m_remotePort < 1 ||
         m_remotePort > kMaxPort)
         return false;
     m_localPort = 0;

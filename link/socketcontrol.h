@@ -65,10 +65,6 @@ public:
     qint16 State() const { return static_cast<qint16>(m_state); }
     SocketState socketState() const { return m_state; }
 
-    // Only 0 (TCP) is supported; kept because the links set it before connecting.
-    void setProtocol(qint16 protocol) { m_protocol = protocol; }
-    qint16 Protocol() const { return m_protocol; }
-
     QString RemoteHost() const { return m_remoteHost; }
     void setRemoteHost(const QString &host) { m_remoteHost = host; }
     qint32 RemotePort() const { return m_remotePort; }
@@ -138,7 +134,6 @@ private:
     static bool listenOn(QTcpServer &server, const QHostAddress &address, quint16 port);
 
     SocketState m_state = SocketState::Closed;
-    qint16 m_protocol = 0;
     QString m_remoteHost;
     qint32 m_remotePort = 0;
     qint32 m_localPort = 0;

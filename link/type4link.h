@@ -36,16 +36,6 @@ public:
     // poll. 0, the default, is the window's behaviour.
     void setHoldAfterSendMs(int ms) { m_holdAfterSendMs = ms; }
 
-    // The socket event handlers, also callable directly.
-    void wskMessage_Connect() { onConnect(); }
-    void wskMessage_ConnectionRequest(qint32 requestID) { onConnectionRequest(requestID); }
-    void wskMessage_DataArrival(qint64) { onDataArrival(); }
-    void wskMessage_SendComplete() { onSendComplete(); }
-    void wskMessage_Close() { onPeerClose(); }
-    void wskMessage_Error(qint16 number, const QString &description) {
-        onError(number, description);
-    }
-
 protected:
     QByteArray &pendingPacket() override { return gPendingType4Packet; }
     qint32 &responseTimeCounter() override { return gResponseTime; }

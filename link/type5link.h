@@ -27,16 +27,6 @@ public:
     void SendTCPPacket2() { sendPoll(); }
     void tmrPacketResponse2_Timer() { responseTick(); }
 
-    // The socket event handlers, also callable directly.
-    void wskMessage2_Connect() { onConnect(); }
-    void wskMessage2_ConnectionRequest(qint32 requestID) { onConnectionRequest(requestID); }
-    void wskMessage2_DataArrival(qint64) { onDataArrival(); }
-    void wskMessage2_SendComplete() { onSendComplete(); }
-    void wskMessage2_Close() { onPeerClose(); }
-    void wskMessage2_Error(qint16 number, const QString &description) {
-        onError(number, description);
-    }
-
 protected:
     QByteArray &pendingPacket() override { return gPendingType5Packet; }
     qint32 &responseTimeCounter() override { return ResponseTime2; }
