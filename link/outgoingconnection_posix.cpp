@@ -58,10 +58,17 @@ quint16 OutgoingConnection::localPort() const {
 }
 
 // The outcome, even of an immediate connect, is reported from the event loop.
+// One notifier serves every connect: a new one each time would be deleted
+// later, and that costs the loop a wake of its own.
 bool OutgoingConnection::watchOutcome() {
-    auto *notifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
-    connect(notifier, &QSocketNotifier::activated, this, &OutgoingConnection::checkOutcome);
-    m_watcher = notifier;
+    auto *notifier = static_cast<QSocketNotifier *>(m_watcher);
+    if (!notifier) {
+        notifier = new QSocketNotifier(QSocketNotifier::Write, this);
+        connect(notifier, &QSocketNotifier::activated, this, &OutgoingConnection::checkOutcome);
+        m_watcher = notifier;
+    }
+    notifier->setSocket(m_fd);
+    notifier->setEnabled(true);
     return true;
 }
 
@@ -75,15 +82,79 @@ void OutgoingConnection::checkOutcome() {
     emit finished();
 }
 
-// Called from inside the notifier's own signal, so it is deleted later.
+// Kept for the next connect, switched off.
 void OutgoingConnection::releaseWatcher() {
-    if (!m_watcher)
-        return;
-    static_cast<QSocketNotifier *>(m_watcher)->setEnabled(false);
-    m_watcher->deleteLater();
-    m_watcher = nullptr;
+    if (m_watcher)
+        static_cast<QSocketNotifier *>(m_watcher)->setEnabled(false);
 }
 
 void OutgoingConnection::closeDescriptor(qintptr descriptor) {
     ::close(int(descriptor));
+}
+
+namespace {
+
+OutgoingConnection::Transfer transferFailure(int error) {
+    switch (error) {
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+        return OutgoingConnection::Transfer::WouldBlock;
+    case EPIPE:
+    case ECONNRESET:
+        return OutgoingConnection::Transfer::Ended;
+    default:
+        return OutgoingConnection::Transfer::Failed;
+    }
+}
+
+} // namespace
+
+OutgoingConnection::Transfer OutgoingConnection::send(const char *data, qint64 size, qint64 *sent) {
+    *sent = 0;
+    ssize_t n = -1;
+    do {
+        n = ::send(int(m_fd), data, size_t(size), MSG_NOSIGNAL | MSG_DONTWAIT);
+    } while (n == -1 && errno == EINTR);
+    if (n >= 0) {
+        *sent = n;
+        return Transfer::Moved;
+    }
+    m_error = errno;
+    return transferFailure(m_error);
+}
+
+OutgoingConnection::Transfer OutgoingConnection::receive(char *buffer, qint64 size,
+                                                         qint64 *received) {
+    *received = 0;
+    ssize_t n = -1;
+    do {
+        n = ::recv(int(m_fd), buffer, size_t(size), MSG_DONTWAIT);
+    } while (n == -1 && errno == EINTR);
+    if (n > 0) {
+        *received = n;
+        return Transfer::Moved;
+    }
+    if (n == 0)
+        return Transfer::Ended;
+    m_error = errno;
+    return transferFailure(m_error);
+}
+
+// Nothing to do: every send and receive here says MSG_DONTWAIT.
+bool OutgoingConnection::prepareAccepted() {
+    return true;
+}
+
+QHostAddress OutgoingConnection::peerAddress(quint16 *port) const {
+    sockaddr_storage peer{};
+    socklen_t size = sizeof peer;
+    *port = 0;
+    if (m_fd == -1 || ::getpeername(int(m_fd), reinterpret_cast<sockaddr *>(&peer), &size) != 0)
+        return {};
+    const QHostAddress address(reinterpret_cast<const sockaddr *>(&peer));
+    *port = ntohs(peer.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&peer)->sin6_port
+                                             : reinterpret_cast<sockaddr_in *>(&peer)->sin_port);
+    return address;
 }

@@ -7,7 +7,9 @@
 
 #include <QWinEventNotifier>
 
+#include <algorithm>
 #include <cstring>
+#include <limits>
 
 bool OutgoingConnection::start(const QHostAddress &address, quint16 port) {
     m_error = 0;
@@ -109,4 +111,69 @@ void OutgoingConnection::releaseWatcher() {
 
 void OutgoingConnection::closeDescriptor(qintptr descriptor) {
     ::closesocket(SOCKET(descriptor));
+}
+
+namespace {
+
+OutgoingConnection::Transfer transferFailure(int error) {
+    switch (error) {
+    case WSAEWOULDBLOCK:
+        return OutgoingConnection::Transfer::WouldBlock;
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+        return OutgoingConnection::Transfer::Ended;
+    default:
+        return OutgoingConnection::Transfer::Failed;
+    }
+}
+
+int chunk(qint64 size) {
+    return int(std::min<qint64>(size, std::numeric_limits<int>::max()));
+}
+
+} // namespace
+
+OutgoingConnection::Transfer OutgoingConnection::send(const char *data, qint64 size, qint64 *sent) {
+    *sent = 0;
+    const int n = ::send(SOCKET(m_fd), data, chunk(size), 0);
+    if (n != SOCKET_ERROR) {
+        *sent = n;
+        return Transfer::Moved;
+    }
+    m_error = ::WSAGetLastError();
+    return transferFailure(m_error);
+}
+
+OutgoingConnection::Transfer OutgoingConnection::receive(char *buffer, qint64 size,
+                                                         qint64 *received) {
+    *received = 0;
+    const int n = ::recv(SOCKET(m_fd), buffer, chunk(size), 0);
+    if (n > 0) {
+        *received = n;
+        return Transfer::Moved;
+    }
+    if (n == 0)
+        return Transfer::Ended;
+    m_error = ::WSAGetLastError();
+    return transferFailure(m_error);
+}
+
+bool OutgoingConnection::prepareAccepted() {
+    u_long on = 1;
+    if (::ioctlsocket(SOCKET(m_fd), FIONBIO, &on) == 0)
+        return true;
+    m_error = ::WSAGetLastError();
+    return false;
+}
+
+QHostAddress OutgoingConnection::peerAddress(quint16 *port) const {
+    sockaddr_storage peer{};
+    int size = sizeof peer;
+    *port = 0;
+    if (m_fd == -1 || ::getpeername(SOCKET(m_fd), reinterpret_cast<sockaddr *>(&peer), &size) != 0)
+        return {};
+    const QHostAddress address(reinterpret_cast<const sockaddr *>(&peer));
+    *port = ntohs(peer.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&peer)->sin6_port
+                                             : reinterpret_cast<sockaddr_in *>(&peer)->sin_port);
+    return address;
 }

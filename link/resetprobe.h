@@ -12,6 +12,10 @@
 // connection (a pending error may be taken; data waiting is not).
 bool takePendingReset(qintptr socketDescriptor);
 
+// For a connection that Qt has not closed: true when it ended in a reset,
+// whether or not its end has been read.
+bool connectionWasReset(qintptr socketDescriptor);
+
 // For a buffered socket, whose own reads take the error first: a second
 // handle on the socket that outlives Qt's close, asked once Qt has ended it.
 class ResetProbe {

@@ -26,14 +26,16 @@ void ResetProbe::keep(qintptr socketDescriptor) {
 
 // After a peer's orderly close the connection waits in CLOSE_WAIT for our
 // close; after a reset the kernel has already closed it.
-bool ResetProbe::saysReset() const {
-    if (m_handle == -1)
-        return false;
+bool connectionWasReset(qintptr socketDescriptor) {
     tcp_info info{};
     socklen_t size = sizeof info;
-    if (::getsockopt(int(m_handle), IPPROTO_TCP, TCP_INFO, &info, &size) != 0)
+    if (::getsockopt(int(socketDescriptor), IPPROTO_TCP, TCP_INFO, &info, &size) != 0)
         return false;
     return info.tcpi_state == TCP_CLOSE;
+}
+
+bool ResetProbe::saysReset() const {
+    return m_handle != -1 && connectionWasReset(m_handle);
 }
 
 void ResetProbe::drop() {

@@ -40,8 +40,12 @@ void ResetProbe::keep(qintptr socketDescriptor) {
     m_handle = qintptr(probe);
 }
 
+bool connectionWasReset(qintptr socketDescriptor) {
+    return readSaysReset(SOCKET(socketDescriptor));
+}
+
 bool ResetProbe::saysReset() const {
-    return m_handle != -1 && readSaysReset(SOCKET(m_handle));
+    return m_handle != -1 && connectionWasReset(m_handle);
 }
 
 void ResetProbe::drop() {

@@ -1,17 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "type5link.h"
 
+#include "heartbeat.h"
+
 namespace {
 
 constexpr int kTypeFiveRow = 1;
-
-QByteArray heartbeat() {
-    return QByteArrayLiteral("\x02\x48\x03");
-}
-
-QByteArray heartbeatAnswer() {
-    return QByteArrayLiteral("\x02\x06\x03");
-}
 
 } // namespace
 
@@ -27,7 +21,7 @@ void Type5Link::originate() {
     bool isNumber = false;
     const qint32 port = m_host.txbPortText(kTypeFiveRow).trimmed().toInt(&isNumber);
     if (!isNumber) {
-        log(QStringLiteral("Unable to set socket"));
+        unableToSetSocket();
         return;
     }
     m_socket.setRemotePort(port);
@@ -37,9 +31,9 @@ void Type5Link::originate() {
 
 // Only the three heartbeat bytes alone in one arrival are a heartbeat.
 bool Type5Link::answeredHeartbeat(const QByteArray &data) {
-    if (data != heartbeat())
+    if (!isHeartbeat(data))
         return false;
-    m_socket.SendData(heartbeatAnswer());
+    m_socket.SendData(heartbeatAnswerBytes());
     log(QStringLiteral("Rxed Heartbeat. Send back ACK"));
     return true;
 }

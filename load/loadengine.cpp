@@ -25,6 +25,10 @@ LoadEngine::LoadEngine(const LoadOptions &options, LoadRecords &records, const Q
         s.nowUs = [this] {
             return nowUs();
         };
+        // The pacer this link's traffic will have.
+        s.roomMade = [this, pacer = m_pacers.size()] {
+            roomMade(m_pacers[pacer]);
+        };
         return s;
     };
     // The same plan on each link; the second link's Poisson gaps differ.
@@ -45,6 +49,8 @@ LoadEngine::LoadEngine(const LoadOptions &options, LoadRecords &records, const Q
         m_pacers.push_back({ArrivalSchedule(plan), m_traffic.back().get()});
     }
     connect(&m_arrivalTimer, &PreciseTimer::timeout, this, &LoadEngine::launchDue);
+    m_nextTurnTimer.setSingleShot(true);
+    connect(&m_nextTurnTimer, &QTimer::timeout, this, &LoadEngine::launchDue);
     m_sweepTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_sweepTimer, &QTimer::timeout, this, &LoadEngine::sweep);
 }
@@ -86,11 +92,16 @@ void LoadEngine::stop() {
     if (!m_running)
         return;
     m_running = false;
-    m_arrivalTimer.stop();
-    m_sweepTimer.stop();
+    stopTimers();
     for (const auto &traffic : m_traffic)
         traffic->abandon();
     emit finished();
+}
+
+void LoadEngine::stopTimers() {
+    m_arrivalTimer.stop();
+    m_nextTurnTimer.stop();
+    m_sweepTimer.stop();
 }
 
 // Takes the pacer's next arrival, or marks it done when the run has no more.
@@ -106,25 +117,69 @@ void LoadEngine::launchDue() {
     if (!m_running)
         return;
     const qint64 now = nowUs();
+    // Arrivals due before a second's end belong to that second's figures.
     while (m_nextSecondUs <= now) {
+        takeArrivalsBefore(m_nextSecondUs);
         m_nextSecondUs += 1'000'000;
         ++m_secondsEnded;
         emit secondEnded();
         if (!m_running)
             return;
     }
-    qint64 next = m_nextSecondUs;
+    takeArrivalsBefore(now + 1);
+    // Room is made only by an exchange that ends, which roomMade() hears of.
     for (Pacer &pacer : m_pacers) {
-        while (!pacer.done && pacer.nextUs <= now) {
+        pacer.waitingForRoom = !pacer.traffic->hasRoom();
+        pacer.roomSinceUs = kNoRoomYet;
+    }
+    wakeForNextArrival();
+    finishIfOver();
+}
+
+void LoadEngine::takeArrivalsBefore(qint64 endUs) {
+    for (Pacer &pacer : m_pacers) {
+        while (!pacer.done && pacer.nextUs < endUs) {
             ++pacer.launched;
-            pacer.traffic->launch(pacer.nextUs);
+            const bool cameWhileFull = pacer.waitingForRoom && (pacer.roomSinceUs == kNoRoomYet ||
+                                                                pacer.nextUs < pacer.roomSinceUs);
+            if (cameWhileFull)
+                pacer.traffic->refuse();
+            else
+                pacer.traffic->launch(pacer.nextUs);
             advance(pacer);
         }
-        if (!pacer.done)
-            next = std::min(next, pacer.nextUs);
     }
-    m_arrivalTimer.start((next - nowUs()) * 1000);
-    finishIfOver();
+}
+
+void LoadEngine::roomMade(Pacer &pacer) {
+    if (!pacer.waitingForRoom || pacer.roomSinceUs != kNoRoomYet)
+        return;
+    pacer.roomSinceUs = nowUs();
+    wakeAtNextTurn();
+}
+
+void LoadEngine::wakeAtNextTurn() {
+    if (!m_nextTurnTimer.isActive())
+        m_nextTurnTimer.start(0);
+}
+
+// A link that is full needs no wake for its arrivals: they can only be
+// shortfall, which is counted once room is made or the second ends.
+void LoadEngine::wakeForNextArrival() {
+    qint64 next = m_nextSecondUs;
+    for (const Pacer &pacer : m_pacers)
+        if (!pacer.done && !pacer.waitingForRoom)
+            next = std::min(next, pacer.nextUs);
+    const qint64 waitUs = next - nowUs();
+    if (waitUs <= 0) {
+        wakeAtNextTurn();
+        return;
+    }
+    // Re-arming costs a system call, even for the same moment.
+    if (m_arrivalTimer.isActive() && m_arrivalTimerDueUs == next)
+        return;
+    m_arrivalTimerDueUs = next;
+    m_arrivalTimer.start(waitUs * 1000);
 }
 
 void LoadEngine::sweep() {
@@ -142,8 +197,7 @@ void LoadEngine::finishIfOver() {
                                              [](const auto &t) { return t->inFlight == 0; });
     if (arrivalsOver && nothingInFlight) {
         m_running = false;
-        m_arrivalTimer.stop();
-        m_sweepTimer.stop();
+        stopTimers();
         for (const auto &traffic : m_traffic)
             traffic->abandon(); // idle carriers
         emit finished();

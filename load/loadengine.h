@@ -52,18 +52,31 @@ signals:
     void finished();
 
 private:
+    static constexpr qint64 kNoRoomYet = -1;
+
     struct Pacer {
         ArrivalSchedule schedule;
         LoadTraffic *traffic = nullptr;
         qint64 nextUs = 0;
         qint64 launched = 0;
         bool done = false;
+        // The link was full when last looked at: its arrivals wake nobody and
+        // are shortfall, until it makes room (at roomSinceUs).
+        bool waitingForRoom = false;
+        qint64 roomSinceUs = kNoRoomYet;
     };
 
     void launchDue();
+    // Each pacer's arrivals due before endUs: launched, or shortfall when
+    // they fell due while its link was full.
+    void takeArrivalsBefore(qint64 endUs);
+    void roomMade(Pacer &pacer);
+    void wakeForNextArrival();
+    void wakeAtNextTurn();
     void sweep();
     void advance(Pacer &pacer);
     void finishIfOver();
+    void stopTimers();
 
     LoadOptions m_options;
     std::vector<std::unique_ptr<LinkTally>> m_tallies;
@@ -71,6 +84,11 @@ private:
     std::vector<Pacer> m_pacers;
     QElapsedTimer m_clock;
     PreciseTimer m_arrivalTimer; // wakes the loop for the next arrival or second
+    qint64 m_arrivalTimerDueUs = 0;
+    // Wakes launchDue at the loop's next turn: for an arrival due already, or
+    // for room made on a full link. Costs no system call, where arming the
+    // precise timer that close ahead is dear.
+    QTimer m_nextTurnTimer;
     qint64 m_nextSecondUs = 0;
     int m_secondsEnded = 0;
     QTimer m_sweepTimer;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "loadtraffic.h"
 
+#include "heartbeat.h"
 #include "loadrecords.h"
 #include "outgoingconnection.h"
 #include "socketcontrol.h"
@@ -8,21 +9,47 @@
 #include <QNetworkProxy>
 #include <QTcpSocket>
 
+#include <optional>
+
 namespace {
 
-const QByteArray kHeartbeat("\x02H\x03", 3);
-const QByteArray kHeartbeatAnswer("\x02\x06\x03", 3);
+// Enough for any answer in one read; a longer one takes several.
+constexpr qint64 kReadChunkBytes = 1024;
 
-void discard(QTcpSocket *socket, bool orderly) {
+void discard(QTcpSocket *socket) {
     socket->disconnect();
-    if (orderly)
-        socket->disconnectFromHost();
-    else
-        socket->abort();
+    socket->abort();
     socket->deleteLater();
 }
 
+// How a send or a receive ended the exchange, if it did; a reset is told
+// from an orderly close as for a QTcpSocket with a reset probe.
+std::optional<Outcome> faultOfTransfer(OutgoingConnection::Transfer transfer,
+                                       const OutgoingConnection &connection) {
+    switch (transfer) {
+    case OutgoingConnection::Transfer::Moved:
+    case OutgoingConnection::Transfer::WouldBlock:
+        return std::nullopt;
+    case OutgoingConnection::Transfer::Ended:
+        return connection.wasReset() ? Outcome::Reset : Outcome::Closed;
+    case OutgoingConnection::Transfer::Failed:
+        break;
+    }
+    return Outcome::SocketError;
+}
+
 } // namespace
+
+void LoadTraffic::refuse() {
+    ++m_tally.due;
+    ++m_tally.shortfall;
+    ++m_tally.failedLastSecond;
+}
+
+void LoadTraffic::noteEnded(qint64 inFlightBefore) {
+    if (inFlightBefore >= m_settings.maxInFlight && hasRoom() && m_settings.roomMade)
+        m_settings.roomMade();
+}
 
 LoadTraffic::AnswerState LoadTraffic::judge(const QByteArray &received) const {
     if (received == m_settings.expectedAnswer)
@@ -47,159 +74,148 @@ bool LoadTraffic::adopt(QTcpSocket &socket, OutgoingConnection &connection) {
     return false;
 }
 
-Fault LoadTraffic::faultOfConnect(int systemError) {
+Outcome LoadTraffic::faultOfConnect(int systemError) {
     switch (SocketControl::failureOfSystemError(systemError).number) {
     case SocketControl::kErrorConnectionRefused:
-        return Fault::Refused;
+        return Outcome::Refused;
     case SocketControl::kErrorConnectionReset:
-        return Fault::Reset;
+        return Outcome::Reset;
     default:
-        return Fault::SocketError;
+        return Outcome::SocketError;
     }
 }
 
-Fault LoadTraffic::faultOf(const QTcpSocket &socket, const ResetProbe &probe) {
+Outcome LoadTraffic::faultOf(const QTcpSocket &socket, const ResetProbe &probe) {
     switch (socket.error()) {
     case QAbstractSocket::ConnectionRefusedError:
-        return Fault::Refused;
+        return Outcome::Refused;
     case QAbstractSocket::RemoteHostClosedError:
-        return probe.saysReset() ? Fault::Reset : Fault::Closed;
+        return probe.saysReset() ? Outcome::Reset : Outcome::Closed;
     default:
-        return Fault::SocketError;
+        return Outcome::SocketError;
     }
 }
 
 // ---------------------------------------------------------------- Type 4
 
-// The slot of an ended exchange, its socket ready to connect again, or a new one.
+// The slot of an ended exchange, its connect object ready again, or a new one.
 size_t Type4Traffic::idleExchange() {
-    size_t index = m_exchanges.size();
-    if (m_idle.empty()) {
-        m_exchanges.emplace_back();
-    } else {
-        index = m_idle.back();
+    if (!m_idle.empty()) {
+        const size_t index = m_idle.back();
         m_idle.pop_back();
-        QTcpSocket *&socket = m_exchanges[index].socket;
-        if (socket->state() == QAbstractSocket::UnconnectedState)
-            return index;
-        // Still closing: left to finish on its own.
-        discard(socket, true);
-        socket = nullptr;
+        return index;
     }
-    auto *socket = new QTcpSocket(this);
-    // Without this every connection asks the proxy settings again, which
-    // costs more than the exchange itself on 127.0.0.1.
-    socket->setProxy(QNetworkProxy::NoProxy);
-    connect(socket, &QTcpSocket::readyRead, this, [this, index] { onReadyRead(index); });
-    connect(socket, &QTcpSocket::errorOccurred, this, [this, index] { onError(index); });
-    m_exchanges[index].socket = socket;
-    if (!m_exchanges[index].connect)
-        m_exchanges[index].connect = newConnect([this, index] { onConnectFinished(index); });
+    const size_t index = m_exchanges.size();
+    m_exchanges.emplace_back();
+    OutgoingConnection *connection = newConnect([this, index] { onConnectFinished(index); });
+    connect(connection, &OutgoingConnection::writable, this, [this, index] { sendFrame(index); });
+    connect(connection, &OutgoingConnection::readable, this, [this, index] { onReadable(index); });
+    m_exchanges[index].connection = connection;
     return index;
 }
 
 void Type4Traffic::launch(qint64 dueUs) {
-    ++m_tally.due;
     if (m_live >= m_settings.maxInFlight) {
-        ++m_tally.shortfall;
-        ++m_tally.failedLastSecond;
+        refuse();
         return;
     }
+    ++m_tally.due;
     const size_t index = idleExchange();
     Exchange &exchange = m_exchanges[index];
     exchange.live = true;
     exchange.id = m_nextId++;
     exchange.dueUs = dueUs;
     exchange.frame = m_records.nextType4Frame();
+    exchange.frameSent = 0;
     exchange.answer.clear();
     m_launchOrder.emplace_back(exchange.id, index);
     ++m_live;
     m_tally.countSent();
     m_tally.inFlight = m_live;
     exchange.connectStartUs = now();
-    if (!exchange.connect->start(m_settings.address, m_settings.port)) {
-        const Fault fault = faultOfConnect(exchange.connect->error());
-        finish(index, &fault);
-    }
+    if (!exchange.connection->start(m_settings.address, m_settings.port))
+        fail(index, faultOfConnect(exchange.connection->error()));
 }
 
 void Type4Traffic::onConnectFinished(size_t index) {
     Exchange &exchange = m_exchanges[index];
     if (!exchange.live)
         return;
-    if (const int error = exchange.connect->error()) {
-        const Fault fault = faultOfConnect(error);
-        finish(index, &fault);
-        return;
-    }
-    if (!adopt(*exchange.socket, *exchange.connect)) {
-        const Fault fault = Fault::SocketError;
-        finish(index, &fault);
+    if (const int error = exchange.connection->error()) {
+        fail(index, faultOfConnect(error));
         return;
     }
     exchange.connected = true;
-    exchange.probe.keep(exchange.socket->socketDescriptor());
     m_tally.connect.record(now() - exchange.connectStartUs);
-    exchange.socket->write(exchange.frame);
-    exchange.frame.clear();
+    // Out now: the connect has just been seen writable.
+    sendFrame(index);
 }
 
-void Type4Traffic::onReadyRead(size_t index) {
+// As much of the frame as the system takes; the rest once it is writable again.
+void Type4Traffic::sendFrame(size_t index) {
     Exchange &exchange = m_exchanges[index];
     if (!exchange.live)
         return;
-    if (takePendingReset(exchange.socket->socketDescriptor())) {
-        const Fault reset = Fault::Reset;
-        finish(index, &reset);
+    qint64 sent = 0;
+    const OutgoingConnection::Transfer transfer =
+        exchange.connection->send(exchange.frame.constData() + exchange.frameSent,
+                                  exchange.frame.size() - exchange.frameSent, &sent);
+    if (const std::optional<Outcome> fault = faultOfTransfer(transfer, *exchange.connection)) {
+        fail(index, *fault);
         return;
     }
-    const QByteArray data = exchange.socket->readAll();
-    // Reading the end of the stream reports it, which may have ended the exchange.
-    if (!exchange.live || data.isEmpty())
+    exchange.frameSent += sent;
+    exchange.connection->watch(true, exchange.frameSent < exchange.frame.size());
+}
+
+void Type4Traffic::onReadable(size_t index) {
+    Exchange &exchange = m_exchanges[index];
+    if (!exchange.live)
         return;
-    exchange.answer += data;
+    // A reset already known wins over data waiting, as for a QTcpSocket read.
+    if (exchange.connection->takePendingReset()) {
+        fail(index, Outcome::Reset);
+        return;
+    }
+    // What has come, into a buffer of the stack: an answer is a few bytes.
+    char data[kReadChunkBytes];
+    qint64 got = 0;
+    const OutgoingConnection::Transfer transfer =
+        exchange.connection->receive(data, sizeof data, &got);
+    if (const std::optional<Outcome> fault = faultOfTransfer(transfer, *exchange.connection)) {
+        fail(index, *fault);
+        return;
+    }
+    if (got == 0)
+        return;
+    exchange.answer.append(data, got);
     switch (judge(exchange.answer)) {
     case AnswerState::Complete:
         finish(index, nullptr);
         break;
-    case AnswerState::Wrong: {
-        const Fault malformed = Fault::Malformed;
-        finish(index, &malformed);
+    case AnswerState::Wrong:
+        fail(index, Outcome::Malformed);
         break;
-    }
     case AnswerState::Partial:
         break;
     }
 }
 
-void Type4Traffic::onError(size_t index) {
-    Exchange &exchange = m_exchanges[index];
-    if (!exchange.live)
-        return;
-    const Fault fault = faultOf(*exchange.socket, exchange.probe);
-    finish(index, &fault);
-}
-
-void Type4Traffic::finish(size_t index, const Fault *fault) {
+// Closed after the answer, as link 1 does; at once, whatever the outcome.
+void Type4Traffic::finish(size_t index, const Outcome *fault) {
     Exchange &exchange = m_exchanges[index];
     if (fault)
         m_tally.countFault(*fault);
     else
         m_tally.countAnswer(now() - exchange.dueUs);
     exchange.live = false;
+    exchange.connected = false;
     exchange.frame.clear();
+    exchange.connection->cancel();
     --m_live;
     m_tally.inFlight = m_live;
-    // Closing after the answer, as link 1 does.
-    if (!exchange.connected)
-        exchange.connect->cancel();
-    else if (fault)
-        exchange.socket->abort();
-    else
-        exchange.socket->disconnectFromHost();
-    exchange.connected = false;
-    exchange.probe.drop();
     m_idle.push_back(index);
+    noteEnded(m_live + 1);
 }
 
 // An exchange past its time-out is unanswered, unless its connection was
@@ -215,8 +231,8 @@ void Type4Traffic::sweep() {
         m_launchOrder.pop_front();
         if (ended)
             continue;
-        const Fault fault = exchange.probe.saysReset() ? Fault::Reset : Fault::Unanswered;
-        finish(index, &fault);
+        const bool reset = exchange.connected && exchange.connection->wasReset();
+        fail(index, reset ? Outcome::Reset : Outcome::Unanswered);
     }
 }
 
@@ -224,10 +240,8 @@ void Type4Traffic::abandon() {
     for (Exchange &exchange : m_exchanges) {
         if (exchange.live) {
             exchange.live = false;
-            exchange.connect->cancel();
-            exchange.socket->abort();
             exchange.connected = false;
-            exchange.probe.drop();
+            exchange.connection->cancel();
         }
     }
     m_idle.clear();
@@ -253,12 +267,11 @@ int Type5Traffic::openCarriers() const {
 }
 
 void Type5Traffic::launch(qint64 dueUs) {
-    ++m_tally.due;
-    if (m_tally.inFlight >= m_settings.maxInFlight) {
-        ++m_tally.shortfall;
-        ++m_tally.failedLastSecond;
+    if (!hasRoom()) {
+        refuse();
         return;
     }
+    ++m_tally.due;
     const size_t index = m_nextCarrier;
     m_nextCarrier = (m_nextCarrier + 1) % m_carriers.size();
     Carrier &carrier = m_carriers[index];
@@ -297,7 +310,7 @@ void Type5Traffic::onConnectFinished(size_t index) {
     socket->setProxy(QNetworkProxy::NoProxy);
     if (!adopt(*socket, *carrier.connect)) {
         delete socket;
-        drop(index, Fault::SocketError);
+        drop(index, Outcome::SocketError);
         return;
     }
     carrier.connecting = false;
@@ -317,14 +330,16 @@ void Type5Traffic::onReadyRead(size_t index) {
     if (!carrier.socket)
         return;
     if (takePendingReset(carrier.socket->socketDescriptor())) {
-        drop(index, Fault::Reset);
+        drop(index, Outcome::Reset);
         return;
     }
     const QByteArray data = carrier.socket->readAll();
     if (!carrier.socket || data.isEmpty())
         return;
     carrier.received += data;
+    const qint64 inFlightBefore = m_tally.inFlight;
     takeAnswers(carrier);
+    noteEnded(inFlightBefore);
 }
 
 // Heartbeats are answered wherever they fall; an answer is matched to the
@@ -332,17 +347,18 @@ void Type5Traffic::onReadyRead(size_t index) {
 void Type5Traffic::takeAnswers(Carrier &carrier) {
     QByteArray &received = carrier.received;
     const QByteArray &expected = m_settings.expectedAnswer;
+    const QByteArray heartbeat = heartbeatBytes();
     while (!received.isEmpty()) {
-        if (received.startsWith(kHeartbeat)) {
-            carrier.socket->write(kHeartbeatAnswer);
+        if (received.startsWith(heartbeat)) {
+            carrier.socket->write(heartbeatAnswerBytes());
             ++m_tally.heartbeatsAnswered;
-            received.remove(0, kHeartbeat.size());
+            received.remove(0, heartbeat.size());
             continue;
         }
         if (received.startsWith(expected)) {
             received.remove(0, expected.size());
             if (carrier.outstanding.empty()) {
-                m_tally.countFault(Fault::Malformed); // an answer to nothing sent
+                m_tally.countFault(Outcome::Malformed); // an answer to nothing sent
                 continue;
             }
             m_tally.countAnswer(now() - carrier.outstanding.front());
@@ -350,10 +366,10 @@ void Type5Traffic::takeAnswers(Carrier &carrier) {
             --m_tally.inFlight;
             continue;
         }
-        if (expected.startsWith(received) || kHeartbeat.startsWith(received))
+        if (expected.startsWith(received) || heartbeat.startsWith(received))
             return;
         received.clear();
-        m_tally.countFault(Fault::Malformed);
+        m_tally.countFault(Outcome::Malformed);
         if (!carrier.outstanding.empty()) {
             carrier.outstanding.pop_front();
             --m_tally.inFlight;
@@ -367,13 +383,15 @@ void Type5Traffic::onError(size_t index) {
         drop(index, faultOf(*carrier.socket, carrier.probe));
 }
 
-void Type5Traffic::drop(size_t index, Fault fault) {
+void Type5Traffic::drop(size_t index, Outcome fault) {
     Carrier &carrier = m_carriers[index];
     const qint64 lost = qint64(carrier.waiting.size() + carrier.outstanding.size());
     for (qint64 i = 0; i < lost; ++i)
         m_tally.countFault(fault);
+    const qint64 inFlightBefore = m_tally.inFlight;
     m_tally.inFlight -= lost;
     close(carrier);
+    noteEnded(inFlightBefore);
 }
 
 // Ready to connect again, with the same connect object.
@@ -382,7 +400,7 @@ void Type5Traffic::close(Carrier &carrier) {
     if (carrier.connecting && connection)
         connection->cancel();
     if (carrier.socket)
-        discard(carrier.socket, false);
+        discard(carrier.socket);
     carrier = Carrier();
     carrier.connect = connection;
 }
@@ -394,7 +412,7 @@ void Type5Traffic::sweep() {
         const std::deque<qint64> &oldest =
             carrier.outstanding.empty() ? carrier.waiting : carrier.outstanding;
         if (!oldest.empty() && oldest.front() <= cutoff)
-            drop(i, carrier.probe.saysReset() ? Fault::Reset : Fault::Unanswered);
+            drop(i, carrier.probe.saysReset() ? Outcome::Reset : Outcome::Unanswered);
     }
 }
 

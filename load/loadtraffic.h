@@ -23,6 +23,8 @@ struct TrafficSettings {
     qint64 timeoutUs = 2'000'000;
     QByteArray expectedAnswer;
     std::function<qint64()> nowUs; // the run's monotonic clock
+    // An exchange has ended on a link that was full: arrivals may go out again.
+    std::function<void()> roomMade;
 };
 
 // One link's exchanges, each connection made by link/'s single-attempt
@@ -40,6 +42,11 @@ public:
     // Closes everything at once, counting nothing more.
     virtual void abandon() = 0;
 
+    // Fewer than --max-inflight out: an arrival due now would go out.
+    bool hasRoom() const { return m_tally.inFlight < m_settings.maxInFlight; }
+    // An arrival that fell due while the link was full: shortfall.
+    void refuse();
+
     LinkTally &tally() { return m_tally; }
 
 protected:
@@ -53,10 +60,12 @@ protected:
     // read; false (the descriptor closed) when Qt will not take it.
     static bool adopt(QTcpSocket &socket, OutgoingConnection &connect);
     // A connect that failed, by the system's error.
-    static Fault faultOfConnect(int systemError);
+    static Outcome faultOfConnect(int systemError);
     // What Qt's socket error means; a close the probe shows was a reset is one.
-    static Fault faultOf(const QTcpSocket &socket, const ResetProbe &probe);
+    static Outcome faultOf(const QTcpSocket &socket, const ResetProbe &probe);
     qint64 now() const { return m_settings.nowUs(); }
+    // Tells the engine when exchanges that ended have made room on a full link.
+    void noteEnded(qint64 inFlightBefore);
 
     TrafficSettings m_settings;
     LoadRecords &m_records;
@@ -64,9 +73,10 @@ protected:
 };
 
 // Type 4: a connection per frame, closed once the answer is in, as link 1
-// does it. Socket and connect objects are kept for the next exchange once
-// theirs has ended: a connection then costs no object and no signal
-// connections.
+// does it. The connect object carries the whole exchange, with no QTcpSocket,
+// and is kept for the next exchange once its own has ended: a connection
+// then costs no object, no signal connections and no system calls beyond
+// its own.
 class Type4Traffic : public LoadTraffic {
 public:
     using LoadTraffic::LoadTraffic;
@@ -78,24 +88,24 @@ public:
 
 private:
     struct Exchange {
-        OutgoingConnection *connect = nullptr;
-        QTcpSocket *socket = nullptr;
-        ResetProbe probe;
+        OutgoingConnection *connection = nullptr;
         bool live = false;
-        bool connected = false; // the socket holds the connection
-        quint64 id = 0;         // launch number
+        bool connected = false;
+        quint64 id = 0; // launch number
         qint64 dueUs = 0;
         qint64 connectStartUs = 0;
         QByteArray frame;
+        qint64 frameSent = 0; // bytes the system has taken
         QByteArray answer;
     };
 
     size_t idleExchange();
     void onConnectFinished(size_t index);
-    void onReadyRead(size_t index);
-    void onError(size_t index);
+    void sendFrame(size_t index);
+    void onReadable(size_t index);
     // Ends the exchange: answered when fault is null.
-    void finish(size_t index, const Fault *fault);
+    void finish(size_t index, const Outcome *fault);
+    void fail(size_t index, Outcome fault) { finish(index, &fault); }
 
     std::vector<Exchange> m_exchanges;
     std::vector<size_t> m_idle;
@@ -139,7 +149,7 @@ private:
     void onError(size_t index);
     void takeAnswers(Carrier &carrier);
     // Closes the carrier; every document on it fails with fault.
-    void drop(size_t index, Fault fault);
+    void drop(size_t index, Outcome fault);
     void close(Carrier &carrier);
 
     std::vector<Carrier> m_carriers;

@@ -44,16 +44,6 @@ StreamEvent invalid(StreamEvent::Kind kind, qsizetype bytes, const QString &reas
 
 } // namespace
 
-QByteArray heartbeatBytes() {
-    return QByteArrayLiteral("\x02"
-                             "H"
-                             "\x03");
-}
-
-QByteArray heartbeatAnswerBytes() {
-    return QByteArrayLiteral("\x02\x06\x03");
-}
-
 QList<StreamEvent> ConnectionStream::feed(QByteArrayView data) {
     QList<StreamEvent> events;
     if (m_broken)

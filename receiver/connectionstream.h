@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "heartbeat.h"
 #include "type4frame.h"
 
 #include <QByteArray>
@@ -35,9 +36,6 @@ struct StreamEvent {
     int lines = 0;       // Document
     qsizetype bytes = 0; // size of what the event covers
 };
-
-QByteArray heartbeatBytes();
-QByteArray heartbeatAnswerBytes();
 
 struct StreamLimits {
     qsizetype maxFrameBodyChars = 1024 * 1024;

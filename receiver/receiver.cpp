@@ -4,15 +4,27 @@
 #include "receiverconnection.h"
 #include "receiverlines.h"
 
+#include <QMetaMethod>
 #include <QTcpServer>
-#include <QTcpSocket>
 
 #include <algorithm>
 
 namespace {
 
-// Connections waiting in the server's queue between two event-loop turns.
-constexpr int kPendingConnections = 256;
+// Hands each connection on as its bare descriptor: a ReceiverConnection
+// moves its bytes itself.
+class DescriptorServer : public QTcpServer {
+public:
+    DescriptorServer(std::function<void(qintptr)> accepted, QObject *parent)
+        : QTcpServer(parent)
+        , m_accepted(std::move(accepted)) {}
+
+protected:
+    void incomingConnection(qintptr descriptor) override { m_accepted(descriptor); }
+
+private:
+    std::function<void(qintptr)> m_accepted;
+};
 
 QString sideName(StreamKind kind) {
     return kind == StreamKind::Type5 ? QStringLiteral("Type 5") : QStringLiteral("Type 4");
@@ -23,12 +35,6 @@ QString sideName(StreamKind kind) {
 Receiver::Receiver(const ReceiverOptions &options, QObject *parent)
     : QObject(parent) {
     m_context.options = options;
-    m_context.emitLine = [this](const QString &line) {
-        emit lineReady(line);
-    };
-    m_context.emitRecord = [this](const QStringList &fields) {
-        emit recordReady(fields);
-    };
     m_context.monotonic.start();
     connect(&m_sweepTimer, &QTimer::timeout, this, &Receiver::sweepIdleConnections);
 }
@@ -37,6 +43,29 @@ Receiver::~Receiver() {
     stop();
     // Connections refer to m_context: they go before it does.
     qDeleteAll(findChildren<ReceiverConnection *>(Qt::FindDirectChildrenOnly));
+}
+
+void Receiver::connectNotify(const QMetaMethod &) {
+    wireOutputs();
+}
+
+void Receiver::disconnectNotify(const QMetaMethod &) {
+    wireOutputs();
+}
+
+// Lines and records are made only while someone takes them: a quiet run
+// spends nothing on the text of each frame.
+void Receiver::wireOutputs() {
+    m_context.emitLine = nullptr;
+    m_context.emitRecord = nullptr;
+    if (isSignalConnected(QMetaMethod::fromSignal(&Receiver::lineReady)))
+        m_context.emitLine = [this](const QString &line) {
+            emit lineReady(line);
+        };
+    if (isSignalConnected(QMetaMethod::fromSignal(&Receiver::recordReady)))
+        m_context.emitRecord = [this](const QStringList &fields) {
+            emit recordReady(fields);
+        };
 }
 
 bool Receiver::start(QString *error) {
@@ -58,8 +87,8 @@ bool Receiver::start(QString *error) {
 }
 
 QTcpServer *Receiver::listenOn(quint16 port, StreamKind kind, QString *error) {
-    auto *server = new QTcpServer(this);
-    server->setMaxPendingConnections(kPendingConnections);
+    auto *server =
+        new DescriptorServer([this, kind](qintptr descriptor) { accept(descriptor, kind); }, this);
     if (!server->listen(m_context.options.listenAddress, port)) {
         if (error)
             *error = QStringLiteral("cannot listen on %1 port %2 for %3: %4")
@@ -69,8 +98,6 @@ QTcpServer *Receiver::listenOn(quint16 port, StreamKind kind, QString *error) {
         delete server;
         return nullptr;
     }
-    connect(server, &QTcpServer::newConnection, this,
-            [this, server, kind] { acceptConnections(server, kind); });
     return server;
 }
 
@@ -80,6 +107,7 @@ void Receiver::stop() {
     delete m_type5Server;
     m_type4Server = nullptr;
     m_type5Server = nullptr;
+    deleteEndedConnections();
     const QList<ReceiverConnection *> connections = std::exchange(m_connections, {});
     for (ReceiverConnection *connection : connections) {
         connection->abandon();
@@ -99,14 +127,13 @@ void Receiver::setClock(std::function<QDateTime()> clock) {
     m_context.clock = std::move(clock);
 }
 
-void Receiver::acceptConnections(QTcpServer *server, StreamKind kind) {
-    while (QTcpSocket *socket = server->nextPendingConnection()) {
-        makeRoom();
-        ++m_context.stats.connections;
-        auto *connection = new ReceiverConnection(socket, kind, m_context, this);
-        connect(connection, &ReceiverConnection::ended, this, &Receiver::connectionEnded);
-        m_connections.append(connection);
-    }
+void Receiver::accept(qintptr descriptor, StreamKind kind) {
+    deleteEndedConnections();
+    makeRoom();
+    ++m_context.stats.connections;
+    auto *connection = new ReceiverConnection(descriptor, kind, m_context, this);
+    connect(connection, &ReceiverConnection::ended, this, &Receiver::connectionEnded);
+    m_connections.append(connection);
 }
 
 // At the limit the connection idle longest gives way, so that idle or
@@ -122,6 +149,7 @@ void Receiver::makeRoom() {
 }
 
 void Receiver::sweepIdleConnections() {
+    deleteEndedConnections();
     const qint64 now = m_context.nowMs();
     const ReceiverOptions &options = m_context.options;
     const QList<ReceiverConnection *> connections = m_connections;
@@ -134,7 +162,13 @@ void Receiver::sweepIdleConnections() {
     }
 }
 
+// Deleted at the next accept or sweep, never inside its own call: a
+// deleteLater() would wake the loop once more for every connection.
 void Receiver::connectionEnded(ReceiverConnection *connection) {
     m_connections.removeOne(connection);
-    connection->deleteLater();
+    m_endedConnections.append(connection);
+}
+
+void Receiver::deleteEndedConnections() {
+    qDeleteAll(std::exchange(m_endedConnections, {}));
 }

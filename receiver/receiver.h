@@ -47,15 +47,22 @@ signals:
     // time, side, peer, event, detail, verdict, reason
     void recordReady(const QStringList &fields);
 
+protected:
+    void connectNotify(const QMetaMethod &signal) override;
+    void disconnectNotify(const QMetaMethod &signal) override;
+
 private:
+    void wireOutputs();
     QTcpServer *listenOn(quint16 port, StreamKind kind, QString *error);
-    void acceptConnections(QTcpServer *server, StreamKind kind);
+    void accept(qintptr descriptor, StreamKind kind);
     void makeRoom();
     void connectionEnded(ReceiverConnection *connection);
+    void deleteEndedConnections();
 
     ReceiverContext m_context;
     QTcpServer *m_type4Server = nullptr;
     QTcpServer *m_type5Server = nullptr;
     QList<ReceiverConnection *> m_connections;
+    QList<ReceiverConnection *> m_endedConnections;
     QTimer m_sweepTimer;
 };

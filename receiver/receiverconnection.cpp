@@ -7,12 +7,17 @@
 #include "resetonclose.h"
 
 #include <QHostAddress>
-#include <QTcpSocket>
 
 namespace {
 
-// Bounds what Qt reads ahead of us on one connection.
-constexpr qint64 kSocketReadBufferBytes = 256 * 1024;
+// As much as a read takes, the most Qt's buffer held of a connection.
+constexpr qint64 kReadChunkBytes = 256 * 1024;
+
+// Every connection reads into this one: they read one at a time, on one thread.
+char *readBuffer() {
+    static QByteArray buffer(kReadChunkBytes, Qt::Uninitialized);
+    return buffer.data();
+}
 
 QString addressText(const QHostAddress &address) {
     bool isV4 = false;
@@ -27,28 +32,30 @@ bool breaksStream(StreamEvent::Kind kind) {
 
 } // namespace
 
-ReceiverConnection::ReceiverConnection(QTcpSocket *socket, StreamKind portKind,
+ReceiverConnection::ReceiverConnection(qintptr descriptor, StreamKind portKind,
                                        ReceiverContext &context, QObject *parent)
     : QObject(parent)
-    , m_socket(socket)
     , m_portKind(portKind)
     , m_context(context)
     , m_stream({context.options.maxFrameBodyChars, context.options.maxDocumentBytes})
-    , m_peerAddress(addressText(socket->peerAddress()))
-    , m_peerPort(socket->peerPort())
-    , m_localPort(socket->localPort())
     , m_lastActivityMs(context.nowMs()) {
-    m_socket->setParent(this);
-    m_socket->setReadBufferSize(kSocketReadBufferBytes);
-    m_answerTimer.setSingleShot(true);
-    connect(&m_heartbeatTimer, &QTimer::timeout, this, &ReceiverConnection::heartbeatTick);
-    connect(&m_answerTimer, &QTimer::timeout, this, &ReceiverConnection::heartbeatAnswerTimeout);
-    connect(m_socket, &QTcpSocket::readyRead, this, &ReceiverConnection::onReadyRead);
-    connect(m_socket, &QTcpSocket::disconnected, this, &ReceiverConnection::onDisconnected);
+    connect(&m_connection, &OutgoingConnection::readable, this, &ReceiverConnection::onReadable);
+    connect(&m_connection, &OutgoingConnection::writable, this, &ReceiverConnection::sendWritten);
+    // One the system will not take is closed, and left to the idle sweep.
+    if (m_connection.adopt(descriptor)) {
+        if (m_context.emitLine || m_context.emitRecord)
+            learnAddresses();
+        m_connection.watch(true, false);
+    }
     updateHeartbeats();
-    // Bytes may have arrived with the connection.
-    if (m_socket->bytesAvailable() > 0)
-        QMetaObject::invokeMethod(this, &ReceiverConnection::onReadyRead, Qt::QueuedConnection);
+}
+
+void ReceiverConnection::learnAddresses() {
+    if (m_knowsAddresses || m_connection.descriptor() == -1)
+        return;
+    m_knowsAddresses = true;
+    m_peerAddress = addressText(m_connection.peerAddress(&m_peerPort));
+    m_localPort = m_connection.localPort();
 }
 
 void ReceiverConnection::closeFor(const QString &why) {
@@ -58,24 +65,45 @@ void ReceiverConnection::closeFor(const QString &why) {
     report(why);
     ++m_context.stats.connectionsDropped;
     end();
-    m_socket->abort();
+    abort();
 }
 
 void ReceiverConnection::abandon() {
     m_ended = true;
-    m_heartbeatTimer.stop();
-    m_answerTimer.stop();
+    stopHeartbeats();
     stopReplyTimer();
-    m_socket->disconnect(this);
-    m_socket->abort();
+    abort();
 }
 
-void ReceiverConnection::onReadyRead() {
+void ReceiverConnection::abort() {
+    m_unsent.clear();
+    m_connection.cancel();
+}
+
+bool ReceiverConnection::isConnected() const {
+    return m_connection.descriptor() != -1 && !m_closing;
+}
+
+void ReceiverConnection::onReadable() {
     if (m_ended)
         return;
-    const QByteArray data = m_socket->readAll();
-    if (data.isEmpty())
-        return;
+    qint64 got = 0;
+    switch (m_connection.receive(readBuffer(), kReadChunkBytes, &got)) {
+    case OutgoingConnection::Transfer::Moved:
+        take(QByteArrayView(readBuffer(), got));
+        break;
+    case OutgoingConnection::Transfer::WouldBlock:
+        break;
+    case OutgoingConnection::Transfer::Ended:
+    case OutgoingConnection::Transfer::Failed:
+        // Over once what was written has gone, as for a QTcpSocket.
+        closeAfterWriting();
+        sendWritten();
+        break;
+    }
+}
+
+void ReceiverConnection::take(QByteArrayView data) {
     m_lastActivityMs = m_context.nowMs();
     const StreamKind before = m_stream.kind();
     const QList<StreamEvent> events = m_stream.feed(data);
@@ -89,21 +117,43 @@ void ReceiverConnection::onReadyRead() {
         ++stats.connectionsDropped;
         dropQueuedReplies();
         end();
-        m_socket->abort();
+        abort();
     }
+    sendWritten();
+}
+
+void ReceiverConnection::sendWritten() {
+    if (m_ended || m_connection.descriptor() == -1)
+        return;
+    if (!m_unsent.isEmpty()) {
+        qint64 sent = 0;
+        const OutgoingConnection::Transfer transfer =
+            m_connection.send(m_unsent.constData(), m_unsent.size(), &sent);
+        if (transfer == OutgoingConnection::Transfer::Ended ||
+            transfer == OutgoingConnection::Transfer::Failed) {
+            onDisconnected();
+            return;
+        }
+        m_unsent.remove(0, sent);
+    }
+    if (m_unsent.isEmpty() && m_closing) {
+        onDisconnected();
+        return;
+    }
+    m_connection.watch(!m_closing, !m_unsent.isEmpty());
+}
+
+// Reads nothing more; closes once what was written has gone.
+void ReceiverConnection::closeAfterWriting() {
+    m_closing = true;
 }
 
 void ReceiverConnection::onDisconnected() {
     if (m_ended)
         return;
-    // Whatever is still buffered in the socket belongs to the stream.
-    const QByteArray rest = m_socket->readAll();
-    if (!rest.isEmpty()) {
-        for (const StreamEvent &event : m_stream.feed(rest))
-            handle(event);
-    }
     reportFinished();
     end();
+    abort();
 }
 
 void ReceiverConnection::reportFinished() {
@@ -118,11 +168,14 @@ void ReceiverConnection::handle(const StreamEvent &event) {
         return;
     }
     m_context.stats.count(event);
-    QString text = describeEvent(event);
-    if (breaksStream(event.kind))
-        text += QStringLiteral(", connection dropped");
-    report(text);
-    record(eventName(event.kind), eventDetail(event), event.ok, event.reason);
+    if (m_context.emitLine) {
+        QString text = describeEvent(event);
+        if (breaksStream(event.kind))
+            text += QStringLiteral(", connection dropped");
+        report(text);
+    }
+    if (m_context.emitRecord)
+        record(eventName(event.kind), eventDetail(event), event.ok, event.reason);
     const bool complete =
         event.kind == StreamEvent::Kind::Frame || event.kind == StreamEvent::Kind::Document;
     if (complete && event.ok && m_context.options.resetConnections)
@@ -135,11 +188,11 @@ void ReceiverConnection::resetConnection() {
     if (m_ended)
         return;
     report(QStringLiteral("connection reset instead of a reply"));
-    setResetOnClose(m_socket->socketDescriptor());
+    setResetOnClose(m_connection.descriptor());
     ++m_context.stats.connectionsDropped;
     dropQueuedReplies();
     end();
-    m_socket->abort();
+    abort();
 }
 
 void ReceiverConnection::queueReply() {
@@ -169,17 +222,18 @@ void ReceiverConnection::replyTimerTick() {
     }
     if (!m_replyDueNs.isEmpty() && !m_ended)
         m_replyTimer->start(m_replyDueNs.constFirst() - now);
+    sendWritten();
 }
 
 void ReceiverConnection::sendReply() {
-    if (m_socket->state() != QAbstractSocket::ConnectedState) {
+    if (!isConnected()) {
         ++m_context.stats.repliesDropped;
         return;
     }
-    m_socket->write(m_context.options.reply);
+    write(m_context.options.reply);
     ++m_context.stats.repliesSent;
     if (m_context.options.closeAfterReply && m_stream.kind() == StreamKind::Type4)
-        m_socket->disconnectFromHost();
+        closeAfterWriting();
 }
 
 void ReceiverConnection::dropQueuedReplies() {
@@ -202,24 +256,42 @@ bool ReceiverConnection::carriesType5() const {
 
 void ReceiverConnection::updateHeartbeats() {
     const bool wanted = m_context.options.heartbeatIntervalMs > 0 && carriesType5();
-    if (wanted && !m_heartbeatTimer.isActive()) {
-        m_heartbeatTimer.start(m_context.options.heartbeatIntervalMs);
+    if (wanted && !heartbeatsRunning()) {
+        heartbeats().tick.start(m_context.options.heartbeatIntervalMs);
     } else if (!wanted) {
         // A frame stream owes no answer to a heartbeat sent before it spoke.
-        m_heartbeatTimer.stop();
-        m_answerTimer.stop();
+        stopHeartbeats();
         m_awaitingAnswer = false;
     }
 }
 
-void ReceiverConnection::heartbeatTick() {
-    if (m_ended || m_awaitingAnswer || m_socket->state() != QAbstractSocket::ConnectedState)
+ReceiverConnection::HeartbeatTimers &ReceiverConnection::heartbeats() {
+    if (!m_heartbeats) {
+        m_heartbeats = std::make_unique<HeartbeatTimers>();
+        m_heartbeats->answer.setSingleShot(true);
+        connect(&m_heartbeats->tick, &QTimer::timeout, this, &ReceiverConnection::heartbeatTick);
+        connect(&m_heartbeats->answer, &QTimer::timeout, this,
+                &ReceiverConnection::heartbeatAnswerTimeout);
+    }
+    return *m_heartbeats;
+}
+
+void ReceiverConnection::stopHeartbeats() {
+    if (!m_heartbeats)
         return;
-    m_socket->write(heartbeatBytes());
+    m_heartbeats->tick.stop();
+    m_heartbeats->answer.stop();
+}
+
+void ReceiverConnection::heartbeatTick() {
+    if (m_ended || m_awaitingAnswer || !isConnected())
+        return;
+    write(heartbeatBytes());
     ++m_context.stats.heartbeatsSent;
     m_awaitingAnswer = true;
     m_heartbeatSent.start();
-    m_answerTimer.start(m_context.options.heartbeatAnswerTimeoutMs);
+    heartbeats().answer.start(m_context.options.heartbeatAnswerTimeoutMs);
+    sendWritten();
 }
 
 void ReceiverConnection::handleHeartbeatAnswer() {
@@ -231,7 +303,7 @@ void ReceiverConnection::handleHeartbeatAnswer() {
         return;
     }
     m_awaitingAnswer = false;
-    m_answerTimer.stop();
+    heartbeats().answer.stop();
     ++m_context.stats.heartbeatsAnswered;
     const qint64 ms = m_heartbeatSent.elapsed();
     report(heartbeatAnsweredText(ms));
@@ -255,7 +327,8 @@ QString ReceiverConnection::side() const {
     return sideText(kind == StreamKind::Undecided ? m_portKind : kind);
 }
 
-QString ReceiverConnection::peer() const {
+QString ReceiverConnection::peer() {
+    learnAddresses();
     return peerText(m_peerAddress, m_peerPort, m_stream.kind(), m_portKind, m_localPort);
 }
 
@@ -280,8 +353,7 @@ void ReceiverConnection::end() {
     if (m_ended)
         return;
     m_ended = true;
-    m_heartbeatTimer.stop();
-    m_answerTimer.stop();
+    stopHeartbeats();
     stopReplyTimer();
     emit ended(this);
 }
