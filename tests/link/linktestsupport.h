@@ -91,7 +91,6 @@ public:
     // Sent back once after each arrival, after answerDelayMs.
     QByteArray answer;
     int answerDelayMs = 0;
-    QByteArray atOnce; // sent as soon as anything arrives, ahead of the answer (a heartbeat, say)
     bool resetOnConnect = false;
 
     void send(const QByteArray &bytes, int index = 0) { connection(index)->write(bytes); }
@@ -107,7 +106,6 @@ private:
         }
         connect(socket, &QTcpSocket::readyRead, this, [this, socket, index] {
             m_received[index] += socket->readAll();
-            socket->write(atOnce);
             if (!answer.isEmpty())
                 QTimer::singleShot(answerDelayMs, Qt::PreciseTimer, socket,
                                    [this, socket] { socket->write(answer); });

@@ -50,7 +50,6 @@ private slots:
         peer.answer = answer;
         SteppedLink t(1);
         t.aim(kLoopback, peer.port());
-        t.pending() = QByteArrayLiteral("first"); // only the last stored packet goes
         t.pending() = kPacket;
         t.responseTime() = 500;
         t.poll();
@@ -84,20 +83,15 @@ private slots:
         QTest::addColumn<int>("link");
         QTest::addColumn<int>("before");
         QTest::addColumn<QString>("shownCount");
-        QTest::addColumn<QStringList>("log");
-        QTest::newRow("link 1 writes a leading space") << 1 << 41 << " 42" << QStringList();
-        QTest::newRow("link 2 reaches its top") << 2 << 32766 << "32767" << QStringList();
-        QTest::newRow("link 2 full")
-            << 2 << 32767 << "32767"
-            << QStringList{u"Delayed count full at 32767; later delays are not "
-                           "counted"_s};
+        QTest::newRow("link 1 writes a leading space") << 1 << 41 << " 42";
+        QTest::newRow("link 2 reaches its top") << 2 << 32766 << "32767";
+        QTest::newRow("link 2 full: said once in the log") << 2 << 32767 << "32767";
     }
 
     void delayRule() {
         QFETCH(int, link);
         QFETCH(int, before);
         QFETCH(QString, shownCount);
-        QFETCH(QStringList, log);
         SteppedLink t(link);
         t.setDelayedCount(qint16(before));
         t.responseTimer().start();
@@ -110,7 +104,10 @@ private slots:
         QCOMPARE(t.host.lbLastDelayed, QLatin1String(FakeHost::kNowText));
         QCOMPARE(t.responseTime(), 0);
         QVERIFY(!t.responseTimer().isActive());
-        QCOMPARE(t.host.log, log);
+        QCOMPARE(t.host.log, before < 32767
+                                 ? QStringList()
+                                 : QStringList{u"Delayed count full at 32767; later delays are not "
+                                               "counted"_s});
     }
 
     // Each arrival is a response with the time counted since the send, but
@@ -128,7 +125,6 @@ private slots:
         QTest::newRow("link 2, split over two arrivals")
             << 2 << 1 << L{kHeartbeat.left(2), kHeartbeat.mid(2)} << 10;
         QTest::newRow("link 1, heartbeat alone") << 1 << 1 << L{kHeartbeat} << 10;
-        QTest::newRow("link 1, NULs inside") << 1 << 1 << L{QByteArray("\x02OK\0\x03", 5)} << 10;
     }
 
     void arrivals() {
@@ -180,8 +176,6 @@ private slots:
         QTest::addColumn<int>("link");
         QTest::addColumn<bool>("reset");
         QTest::newRow("link 1 close") << 1 << false;
-        QTest::newRow("link 2 close") << 2 << false;
-        QTest::newRow("link 1 reset") << 1 << true;
         QTest::newRow("link 2 reset") << 2 << true;
     }
 
@@ -241,7 +235,6 @@ private slots:
             false);
         row("link 2, reset at once", 2, kLoopback, {},
             "Event: Socket error Connection reset by peer", false);
-        row("link 1, port not a number", 1, kLoopback, u"abc"_s, "Unable to set socket", false);
         row("link 1, port 65536", 1, kLoopback, u"65536"_s, "Unable to set socket", false);
         row("link 2, empty address", 2, QString(), unused, "Unable to set socket", false);
     }
@@ -257,8 +250,10 @@ private slots:
         SteppedLink t(link);
         t.aim(address, port.isEmpty() ? peer.portText() : port);
         t.pending() = kPacket;
+        QSignalSpy notSet(&t.link(), &TcpLink::socketNotSet);
         t.poll();
         QTRY_COMPARE(t.host.log.last(), logLine);
+        QCOMPARE(notSet.count(), logLine == u"Unable to set socket"_s ? 1 : 0);
         QCOMPARE(t.pending().isEmpty(), dropped);
         QCOMPARE(t.socket().State(), qint16(0));
         QCoreApplication::processEvents();
@@ -308,7 +303,6 @@ private slots:
         QTest::addColumn<int>("fires");
         QTest::newRow("3 ms") << QList<qint64>{3} << false << 1;
         QTest::newRow("zero") << QList<qint64>{0} << false << 1;
-        QTest::newRow("past due") << QList<qint64>{-5} << false << 1;
         QTest::newRow("restarted longer") << QList<qint64>{1, 30} << false << 1;
         QTest::newRow("stopped") << QList<qint64>{2} << true << 0;
     }
@@ -342,16 +336,23 @@ private slots:
                      qPrintable(QString::number(firedAtNs)));
     }
 
-    // Percentiles within 1% of the exact nearest rank; count, min, max exact.
+    // Percentiles within 0.1 % of the exact nearest rank (three significant digits); count,
+    // min, max exact; a merge keeps every figure.
     void responseStatistics_data() {
         QTest::addColumn<QList<qint64>>("samples");
-        QList<qint64> microseconds, wide;
+        QList<qint64> microseconds, wide, uniform, tail;
         for (int i = 1; i <= 100; ++i)
             microseconds << i;
-        for (int i = 0; i < 900; ++i)
+        for (int i = 0; i < 880; ++i)
             wide << qint64(std::pow(1.025, i));
+        for (qint64 us = 1; us <= 100'000; ++us)
+            uniform << us;
+        tail.fill(1'000, 999);
+        tail << 90'000'000;
         QTest::newRow("1 to 100 us") << microseconds;
         QTest::newRow("1 us to an hour") << wide;
+        QTest::newRow("uniform 1 us to 100 ms") << uniform;
+        QTest::newRow("1 in 1000 at 90 s") << tail;
         QTest::newRow("unsorted") << QList<qint64>{900, 5, 70000, 130, 129, 128, 127, 2'000'000};
     }
 
@@ -363,12 +364,19 @@ private slots:
         std::sort(samples.begin(), samples.end());
         QCOMPARE((QList<qint64>{stats.count(), stats.minUs(), stats.maxUs()}),
                  (QList<qint64>{samples.size(), samples.first(), samples.last()}));
-        for (const double p : {1.0, 50.0, 95.0, 99.9}) {
-            const qint64 exact = samples.at(qint64(std::ceil(p * samples.size() / 100.0)) - 1);
-            QVERIFY2(std::abs(double(stats.percentileUs(p) - exact)) <= 0.01 * double(exact),
+        for (const double p : {1.0, 50.0, 95.0, 99.0, 99.9, 99.95, 100.0}) {
+            const auto rank = qint64(std::ceil(p * double(samples.size()) / 100.0 - 1e-6));
+            const qint64 exact = samples.at(std::max<qint64>(rank, 1) - 1);
+            QVERIFY2(std::abs(double(stats.percentileUs(p) - exact)) <= 0.001 * double(exact),
                      qPrintable(u"p%1: %2 for %3"_s.arg(p).arg(stats.percentileUs(p)).arg(exact)));
             QCOMPARE(merged.percentileUs(p), stats.percentileUs(p));
         }
+    }
+
+    void responseOverAnHourCountsAsAnHour() {
+        const ResponseStats stats = statsOf({10'000'000'000});
+        QCOMPARE(stats.percentileUs(50), LatencyHistogram::kMaxTrackableUs);
+        QCOMPARE(stats.maxUs(), LatencyHistogram::kMaxTrackableUs);
     }
 };
 

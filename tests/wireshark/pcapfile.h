@@ -4,9 +4,9 @@
 #include <QByteArray>
 #include <QList>
 
-// A capture file of TCP connections over 127.0.0.1, written from bytes that
-// really crossed a socket: each connection opens with a handshake, carries
-// its segments in order and ends with a FIN from each side.
+// A capture file of TCP connections over 127.0.0.1: each connection opens
+// with a handshake, carries its segments in order and ends with a FIN from
+// each side.
 struct PcapSegment {
     bool fromClient = true;
     QByteArray bytes;
