@@ -40,8 +40,8 @@ QString readAll(const QString &path) {
 // A receiver on port 0 as a row names it, in words: "refuse" (both sides),
 // "refuse4", "refuse5", "reset", "no-reply", "reply TEXT", "delay MS",
 // "heartbeat MS"; anything else answers at once.
-ReceiverOptions receiverOptions(const QString &spec) {
-    const QStringList said = spec.split(u' ');
+ReceiverOptions receiverOptions(const QString &words) {
+    const QStringList said = words.split(u' ');
     const auto value = [&said](const QString &name) {
         return said.contains(name) ? said.value(said.indexOf(name) + 1) : QString();
     };
