@@ -51,6 +51,9 @@ public:
     // closed and no signal of it will come.
     void cancel();
     static void closeDescriptor(qintptr descriptor);
+    // Ends the sending side only (a half-close): the peer reads the end of the
+    // stream and may still answer. False when the system refused.
+    static bool shutdownSending(qintptr descriptor);
 
     // The connection kept: what to be told of, and its bytes.
     void watch(bool forReading, bool forWriting);

@@ -92,6 +92,10 @@ void OutgoingConnection::closeDescriptor(qintptr descriptor) {
     ::close(int(descriptor));
 }
 
+bool OutgoingConnection::shutdownSending(qintptr descriptor) {
+    return ::shutdown(int(descriptor), SHUT_WR) == 0;
+}
+
 namespace {
 
 OutgoingConnection::Transfer transferFailure(int error) {

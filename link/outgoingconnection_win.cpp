@@ -113,6 +113,10 @@ void OutgoingConnection::closeDescriptor(qintptr descriptor) {
     ::closesocket(SOCKET(descriptor));
 }
 
+bool OutgoingConnection::shutdownSending(qintptr descriptor) {
+    return ::shutdown(SOCKET(descriptor), SD_SEND) == 0;
+}
+
 namespace {
 
 OutgoingConnection::Transfer transferFailure(int error) {

@@ -216,6 +216,10 @@ private slots:
         row("slow receiver, room for 10", "delay 300 refuse5",
             "--rate 200/s --count 40 --max-inflight 10", "due 40 sent 10 answered 10 shortfall 30",
             "due 40 sent 40 answered 0 refused 40");
+        // All due at once: the link holds its limit within one wake too.
+        row("all due at once, room for 3", "delay 300",
+            "--rate 1000000/s --count 20 --max-inflight 3",
+            "due 20 sent 3 answered 3 shortfall 17");
         row("heartbeats answered", "heartbeat 100 refuse4", "--rate 20/s --duration 0.5",
             "due 10 sent 10 answered 0 refused 10", "due 10 sent 10 answered 10");
         // What talvrecv receives is what the window sends for those records; with

@@ -5,6 +5,7 @@
 #include "amllayout.h"
 #include "cannedrecords.h"
 #include "connectionstream.h"
+#include "outgoingconnection.h"
 #include "receiver.h"
 #include "receiverconnection.h"
 #include "receiverlines.h"
@@ -143,7 +144,14 @@ QStringList linesFor(const Client &client, QStringList texts, const char *side =
     return texts;
 }
 
-enum ReplyCase { NoReply = 1, CloseAfterReply = 2, HangUp = 4, OnType5Port = 8, Reset = 16 };
+enum ReplyCase {
+    NoReply = 1,
+    CloseAfterReply = 2,
+    HangUp = 4,
+    OnType5Port = 8,
+    Reset = 16,
+    HalfClose = 32
+};
 
 } // namespace
 
@@ -247,6 +255,8 @@ private slots:
         QTest::newRow("close after reply") << 0 << int(CloseAfterReply) << 1;
         QTest::newRow("frame on the Type 5 port") << 0 << int(OnType5Port) << 1;
         QTest::newRow("reset where the reply would go") << 0 << int(Reset) << 1;
+        // The sender ends its side right after the frame: answered, then closed.
+        QTest::newRow("half-close after the frame") << 0 << int(HalfClose) << 1;
     }
 
     void replies() {
@@ -265,7 +275,14 @@ private slots:
         Client client(onType5 ? receiver.type5Port() : receiver.type4Port());
         QElapsedTimer elapsed;
         elapsed.start();
-        client.socket.write(standardFrame());
+        if (replyCase & HalfClose) {
+            QTRY_VERIFY(!client.peer.isEmpty());
+            client.socket.write(standardFrame());
+            QVERIFY(client.socket.flush());
+            QVERIFY(OutgoingConnection::shutdownSending(client.socket.socketDescriptor()));
+        } else {
+            client.socket.write(standardFrame());
+        }
         if (frames == 2)
             QTimer::singleShot(100, &client, [&] {
                 client.socket.write(standardFrame());
@@ -288,7 +305,8 @@ private slots:
         QCOMPARE(receiver.stats().repliesSent, replies);
         QVERIFY2(replies == 0 || elapsed.elapsed() >= delayMs,
                  qPrintable(QString::number(elapsed.elapsed())));
-        QTRY_COMPARE(client.isClosed(), bool(replyCase & (CloseAfterReply | HangUp | Reset)));
+        QTRY_COMPARE(client.isClosed(),
+                     bool(replyCase & (CloseAfterReply | HangUp | Reset | HalfClose)));
         QCOMPARE(receiver.stats().connectionsDropped, replyCase & Reset ? 1 : 0);
         if (ReceiverConnection *connection = receiver.onlyConnection())
             QVERIFY(!connection->heartbeatsRunning()); // a frame stream owes no answers
