@@ -114,6 +114,8 @@ public:
     // talvgen-cli chose "MULTIPKT"; the window itself never changes it.
     const QString &dataFileForm() const { return m_dataFileForm; }
     void setDataFileForm(const QString &form);
+    // The socket row (0 or 1) the last packet stored for link 1 is addressed to.
+    int link1Row() const { return m_link1Row; }
     XmlLineStore &xmlLineStore() { return *m_xml; }
 
     // Shared run state.
@@ -226,6 +228,7 @@ private:
     Log m_log;
     std::unique_ptr<IpndDataFile> m_ipnd;
     QString m_dataFileForm = DataFileMode;
+    int m_link1Row = 0;
     std::unique_ptr<XmlLineStore> m_xml;
     std::unique_ptr<Type4Link> m_frmTCP1;
     std::unique_ptr<Type5Link> m_frmTCP2;

@@ -117,6 +117,7 @@ bool frmIPNDZandrel::setLink1RemoteFromRow(int row) {
     SocketControl &socket = frmTCP1().wskMessage();
     socket.setRemoteHost(txbAddress.at(row)->text());
     socket.setRemotePort(port);
+    m_link1Row = row;
     return true;
 }
 

@@ -15,8 +15,13 @@ QString seconds(qint64 usec) {
 
 } // namespace
 
+QString Exchange::link() const {
+    const QString link = QStringLiteral("type%1").arg(type);
+    return type == 4 && row == 1 ? link + QStringLiteral("-row1") : link;
+}
+
 QString Exchange::name() const {
-    return QStringLiteral("type%1.%2.%3").arg(type).arg(order, 3, 10, QLatin1Char('0')).arg(sent);
+    return QStringLiteral("%1.%2.%3").arg(link()).arg(order, 3, 10, QLatin1Char('0')).arg(sent);
 }
 
 bool ExchangeReport::open(const QString &junitFile, const QString &csvFile, QString *error) {
@@ -65,7 +70,7 @@ QStringList ExchangeReport::csvHeader() {
 
 QStringList ExchangeReport::csvFields(const Exchange &exchange) {
     return {isoTimeWithOffset(exchange.handedOverAt.value_or(exchange.storedAt)),
-            QStringLiteral("type%1").arg(exchange.type),
+            exchange.link(),
             exchange.sent,
             QString::number(exchange.bytes),
             optionalNumber(exchange.connectUs),
@@ -83,7 +88,7 @@ bool ExchangeReport::writeJunit(QString *error) {
     suite.time = seconds(m_run.isValid() ? m_run.nsecsElapsed() / 1000 : 0);
     for (const Exchange &exchange : m_done) {
         JunitCase c;
-        c.classname = QStringLiteral("type%1").arg(exchange.type);
+        c.classname = exchange.link();
         c.name = exchange.name();
         c.time = seconds(exchange.responseUs.value_or(0));
         if (exchange.failed()) {

@@ -17,6 +17,7 @@
 // its outcome, with the log lines logged meanwhile.
 struct Exchange {
     int type = 4;  // 4 or 5
+    int row = 0;   // the socket row it went to: link 1 reaches row 1 with --row1
     int order = 0; // 1 for the link's first packet
     QString sent;  // "standard+point", "ipnd3.x01:line 12", "canned", "aml.xml"
     qint64 bytes = 0;
@@ -30,6 +31,8 @@ struct Exchange {
     QString reason; // why it failed, for all but Answered
     QStringList logLines;
 
+    // "type4", "type5", or "type4-row1" for a Type 4 packet to socket row 1
+    QString link() const;
     // "type4.003.standard+point"
     QString name() const;
     bool failed() const { return outcome != Outcome::Answered; }

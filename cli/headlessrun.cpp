@@ -61,6 +61,13 @@ QString printableLine(const QString &line) {
     return printableBytes(line.toLatin1(), line.size());
 }
 
+QString endpointText(const Endpoint &endpoint) {
+    const QString host = endpoint.host.contains(QLatin1Char(':'))
+                             ? QLatin1Char('[') + endpoint.host + QLatin1Char(']')
+                             : endpoint.host;
+    return host + QLatin1Char(':') + QString::number(endpoint.port);
+}
+
 void writeLine(QIODevice &device, const QString &line) {
     device.write(line.toLatin1());
     device.write("\n", 1);
@@ -93,6 +100,7 @@ HeadlessRun::HeadlessRun(const RunOptions &options, QIODevice &out, QIODevice &e
     });
     m_window->Form_Load(QString());
     m_tally.delayLimitUs = options.delayLimitUs();
+    m_tally.row1Used = options.row1.has_value();
     if (options.dataFileForm == DataFileForm::MultiPkt)
         m_window->setDataFileForm(QStringLiteral("MULTIPKT"));
 }
@@ -140,7 +148,8 @@ qint64 HeadlessRun::link1WaitMs() const {
 
 void HeadlessRun::setControls() {
     frmIPNDZandrel &w = *m_window;
-    const std::optional<Endpoint> rows[] = {m_options.type4, m_options.type5};
+    const std::optional<Endpoint> rows[] = {m_options.type4,
+                                            m_options.row1 ? m_options.row1 : m_options.type5};
     for (int row = 0; row < 2; ++row) {
         if (!rows[row])
             continue;
@@ -237,6 +246,8 @@ void HeadlessRun::runCycle() {
         return;
     link1(); // the cycle hands every packet to link 1
     connect(&w, &frmIPNDZandrel::periodBoundary, this, &HeadlessRun::onPeriodBoundary);
+    // After the window's own handler, so each call sees what its tick did.
+    connect(w.Timer1, &QTimer::timeout, this, &HeadlessRun::onCycleTick);
     w.RunControl->click();
     // The first boundary comes one period and a tick after Start at the latest.
     const qint64 limitMs =
@@ -250,6 +261,7 @@ void HeadlessRun::runCycle() {
         stopCycle();
     }
     disconnect(&w, &frmIPNDZandrel::periodBoundary, this, nullptr);
+    disconnect(w.Timer1, &QTimer::timeout, this, nullptr);
 }
 
 void HeadlessRun::stopCycle() {
@@ -258,7 +270,27 @@ void HeadlessRun::stopCycle() {
 }
 
 void HeadlessRun::onPeriodBoundary() {
-    if (++m_boundaries >= m_options.periods)
+    if (++m_boundaries < m_options.periods)
+        return;
+    // Row 1 gets the record at the next tick: this tick's end, then the next one's.
+    if (m_options.row1)
+        m_stopTicks = 2;
+    else
+        stopCycle();
+}
+
+void HeadlessRun::onCycleTick() {
+    if (!m_window->gRunning) { // the tick did nothing: stopped meanwhile
+        m_row1DueTicks = 0;
+        return;
+    }
+    if (m_row1DueTicks > 0 && --m_row1DueTicks == 0) {
+        ++m_tally.row1Dropped;
+        if (!m_options.quiet)
+            writeLine(m_out, QStringLiteral("talvgen-cli: link 1 was still busy at this tick; the "
+                                            "window dropped the record for row 1"));
+    }
+    if (m_stopTicks > 0 && --m_stopTicks == 0)
         stopCycle();
 }
 
@@ -269,7 +301,12 @@ Type4Link &HeadlessRun::link1() {
     if (!m_link1Attached) {
         m_link1Attached = true;
         link.setHoldAfterSendMs(m_options.type4HoldMs);
-        attach(link, m_tally.type4, link.wskMessage());
+        attach(link, 0, link.wskMessage());
+        connect(&link.wskMessage(), &SocketControl::connectEvent, this, [this, &link] {
+            const SocketControl &socket = link.wskMessage();
+            m_link1Connects[m_link1Row].add((socket.connectedNs() - socket.connectStartedNs()) /
+                                            1000);
+        });
     }
     return link;
 }
@@ -278,13 +315,16 @@ Type5Link &HeadlessRun::link2() {
     Type5Link &link = m_window->frmTCP2();
     if (!m_link2Attached) {
         m_link2Attached = true;
-        attach(link, m_tally.type5, link.wskMessage2());
+        attach(link, 1, link.wskMessage2());
     }
     return link;
 }
 
-void HeadlessRun::attach(TcpLink &link, RunnerLinkTally &tally, SocketControl &socket) {
-    const int which = &tally == &m_tally.type4 ? 0 : 1;
+RunnerLinkTally &HeadlessRun::tallyOf(int which) {
+    return which == 1 ? m_tally.type5 : link1Tally(m_link1Row);
+}
+
+void HeadlessRun::attach(TcpLink &link, int which, SocketControl &socket) {
     // The window's own line when it cannot even start a connection: no socket event says so.
     connect(&link, &TcpLink::socketNotSet, this, [this] {
         m_tally.socketError(QStringLiteral("Unable to set socket"));
@@ -295,8 +335,8 @@ void HeadlessRun::attach(TcpLink &link, RunnerLinkTally &tally, SocketControl &s
         if (m_exchange[0])
             QTimer::singleShot(0, this, &HeadlessRun::finishLink1IfClosedUnanswered);
     });
-    connect(&link, &TcpLink::packetHandedOver, this, [this, &tally, &socket, which] {
-        ++tally.handedOver;
+    connect(&link, &TcpLink::packetHandedOver, this, [this, &socket, which] {
+        ++tallyOf(which).handedOver;
         if (std::optional<Exchange> &exchange = m_exchange[which]) {
             exchange->handedOverAt = QDateTime::currentDateTime();
             if (which == 0 && socket.connectedNs() > socket.connectStartedNs())
@@ -312,8 +352,10 @@ void HeadlessRun::attach(TcpLink &link, RunnerLinkTally &tally, SocketControl &s
                     exchange->countedMs = countedMs;
                 }
             });
-    connect(&link, &TcpLink::responseMeasured, this, [this, &tally, which](qint64 usec) {
-        m_tally.measured(tally, usec);
+    connect(&link, &TcpLink::responseMeasured, this, [this, which](qint64 usec) {
+        m_tally.measured(tallyOf(which), usec);
+        if (which == 0)
+            m_link1Responses[m_link1Row].add(usec);
         if (std::optional<Exchange> &exchange = m_exchange[which]) {
             exchange->responseUs = usec;
             if (usec > m_tally.delayLimitUs)
@@ -339,9 +381,9 @@ void HeadlessRun::attach(TcpLink &link, RunnerLinkTally &tally, SocketControl &s
             });
     // Connected after the link's own handler: the processed count has
     // already moved when this runs, so the step belongs to this link.
-    connect(&socket, &SocketControl::dataArrivalEvent, this, [this, &tally] {
+    connect(&socket, &SocketControl::dataArrivalEvent, this, [this, which] {
         const qint32 processed = m_window->gProcessedCount();
-        tally.processed += processed - m_lastProcessed;
+        tallyOf(which).processed += processed - m_lastProcessed;
         m_lastProcessed = processed;
     });
 }
@@ -386,7 +428,16 @@ bool HeadlessRun::waitUntil(const std::function<bool()> &done, qint64 timeoutMs)
 }
 
 void HeadlessRun::onType4PacketStored(bool fromDataFile) {
-    ++m_tally.type4.stored;
+    m_link1Row = m_window->link1Row();
+    ++link1Tally(m_link1Row).stored;
+    if (m_link1Row == 1) {
+        m_row1DueTicks = 0;
+        if (!m_options.quiet && m_options.row1)
+            writeLine(m_out, QStringLiteral("talvgen-cli: the record again, to row 1 (%1)")
+                                 .arg(endpointText(*m_options.row1)));
+    } else if (fromDataFile && m_options.row1) {
+        m_row1DueTicks = 2; // this tick's end, then the next tick's
+    }
     beginExchange(0, fromDataFile ? QStringLiteral("%1:line %2")
                                         .arg(caseFileName(m_options.dataFile))
                                         .arg(m_window->ipndDataFile().lineNumber())
@@ -408,7 +459,8 @@ void HeadlessRun::beginExchange(int link, const QString &sent) {
                        QStringLiteral("the next packet took its place before an answer came"));
     Exchange exchange;
     exchange.type = link == 0 ? 4 : 5;
-    exchange.order = ++m_exchangeCount[link];
+    exchange.row = link == 0 ? m_link1Row : 1;
+    exchange.order = ++m_exchangeCount[link == 0 && m_link1Row == 1 ? 2 : link];
     exchange.sent = sent;
     exchange.bytes = link == 0 ? m_window->frmTCP1().gPendingType4Packet.size()
                                : m_window->frmTCP2().gPendingType5Packet.size();
@@ -430,7 +482,7 @@ void HeadlessRun::finishLink1IfClosedUnanswered() {
         finishExchange(0, Outcome::Unanswered, QStringLiteral("closed before it was handed over"));
         return;
     }
-    ++m_tally.type4.closedBeforeAnswer;
+    ++link1Tally(m_exchange[0]->row).closedBeforeAnswer;
     finishExchange(0, Outcome::ClosedBeforeAnswer,
                    m_options.type4HoldMs > 0
                        ? QStringLiteral("closed by link 1 before an answer: none came within "
@@ -457,11 +509,13 @@ void HeadlessRun::finishOpenExchanges() {
 
 void HeadlessRun::printSummary() {
     finishOpenExchanges();
-    const ResponseStats *type4 = m_link1Attached ? &m_window->frmTCP1().responseStats() : nullptr;
-    const ResponseStats *type5 = m_link2Attached ? &m_window->frmTCP2().responseStats() : nullptr;
-    const ResponseStats *connects = m_link1Attached ? &m_window->frmTCP1().connectStats() : nullptr;
+    const bool row0 = m_link1Attached;
+    const bool row1 = m_link1Attached && m_tally.row1Used;
     const QStringList lines =
-        summaryLines(m_tally, m_window->gProcessedCount(), type4, type5, connects);
+        summaryLines(m_tally, m_window->gProcessedCount(), row0 ? &m_link1Responses[0] : nullptr,
+                     m_link2Attached ? &m_window->frmTCP2().responseStats() : nullptr,
+                     row0 ? &m_link1Connects[0] : nullptr, row1 ? &m_link1Responses[1] : nullptr,
+                     row1 ? &m_link1Connects[1] : nullptr);
     for (const QString &line : lines)
         writeLine(m_out, line);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "exchangereport.h"
+#include "responsestats.h"
 #include "runoptions.h"
 #include "runtally.h"
 
@@ -57,6 +58,7 @@ private:
     void runCycle();
     void stopCycle();
     void onPeriodBoundary();
+    void onCycleTick();
     void onLogged(const QString &line);
     void onType4PacketStored(bool fromDataFile);
     void printSummary();
@@ -69,7 +71,10 @@ private:
 
     Type4Link &link1();
     Type5Link &link2();
-    void attach(TcpLink &link, RunnerLinkTally &tally, SocketControl &socket);
+    void attach(TcpLink &link, int which, SocketControl &socket);
+    // The tally of link 2 (which 1), or of the row link 1's last packet went to (which 0).
+    RunnerLinkTally &tallyOf(int which);
+    RunnerLinkTally &link1Tally(int row) { return row == 1 ? m_tally.row1 : m_tally.type4; }
     bool link1Settled();
     bool link2Settled();
     bool settled();
@@ -93,8 +98,14 @@ private:
     bool m_ran = false;
     ExchangeReport m_report;
     std::optional<Exchange> m_exchange[2];
-    int m_exchangeCount[2] = {0, 0};
-    QString m_nextCanned; // what the canned button about to be pressed sends
+    int m_exchangeCount[3] = {0, 0, 0}; // link 1 to row 0, link 2, link 1 to row 1
+    // Link 1 carries one packet at a time: its events belong to the row of the last.
+    int m_link1Row = 0;
+    ResponseStats m_link1Responses[2]; // by socket row
+    ResponseStats m_link1Connects[2];
+    int m_row1DueTicks = 0; // ticks left for the record sent to row 0 to go to row 1 too
+    int m_stopTicks = 0;    // ticks left before Stop, once the last boundary has passed
+    QString m_nextCanned;   // what the canned button about to be pressed sends
 };
 
 // talvgen-cli: parses and checks arguments (program name first), runs, and

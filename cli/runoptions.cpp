@@ -47,6 +47,14 @@ const char kDescription[] =
     "explicitly. The window always reads its data file in the RAWLOG form;\n"
     "--data-file-form multipkt makes the cycle read multi-part lines instead.\n"
     "\n"
+    "--row1 HOST:PORT fills and enables socket row 1 (\"Type 5 Socket\") for the\n"
+    "cycle: each record goes to --type4 at the period boundary and, as the window\n"
+    "does it, to row 1 one tick (a second) later, over link 1 with link 1's rules.\n"
+    "The window drops the row 1 send when link 1 is still busy with row 0's packet\n"
+    "at that tick; the run counts it as dropped and fails. Stop is pressed one tick\n"
+    "after the last boundary, so that row 1 gets the last record too. Row 1's\n"
+    "exchanges are \"Type 4 row 1\" in the summary and type4-row1 in the reports.\n"
+    "\n"
     "Link 1 (Type 4) closes its connection at its first 100 ms poll after sending\n"
     "when no answer has come: a Type 4 answer slower than about 100 ms is lost, and\n"
     "the packet is \"closed by link 1 before an answer\". The window always does so.\n"
@@ -75,7 +83,8 @@ const char kDescription[] =
     "by that signal before anything failed.\n"
     "\n"
     "Capacity testing (rates, ramps, many carriers, latency percentiles) has a mode\n"
-    "of its own: see talvgen-cli load --help.";
+    "of its own: see talvgen-cli load --help. A receiver acceptance test written as a\n"
+    "YAML file runs as a test plan: see talvgen-cli plan --help.";
 
 bool isLatin1(const QString &text) {
     for (const QChar c : text) {
@@ -121,7 +130,7 @@ void RunOptionReader::read(RunOptions &options) {
 }
 
 void RunOptionReader::readEndpoints(RunOptions &options) {
-    for (const char *name : {"type4", "type5"}) {
+    for (const char *name : {"type4", "type5", "row1"}) {
         const QString text = m_reader.once(name);
         if (m_reader.failed())
             return;
@@ -132,7 +141,10 @@ void RunOptionReader::readEndpoints(RunOptions &options) {
             return m_reader.fail(
                 QStringLiteral("--%1 wants HOST:PORT with a port from 1 to 65535, not \"%2\"")
                     .arg(QLatin1String(name), text));
-        (QLatin1String(name) == QLatin1String("type4") ? options.type4 : options.type5) = endpoint;
+        const QLatin1String option(name);
+        (option == QLatin1String("type4")   ? options.type4
+         : option == QLatin1String("type5") ? options.type5
+                                            : options.row1) = endpoint;
     }
 }
 
@@ -263,10 +275,19 @@ void RunOptionReader::checkCombination(const RunOptions &options) {
         return fail("--send5 and --xml need --type5 HOST:PORT");
     if (!options.dataFile.isEmpty() && !options.type4)
         return fail("--data-file needs --type4 HOST:PORT");
+    if (options.row1 && options.type5)
+        return fail("--row1 cannot go with --type5: both fill socket row 1");
     // The window's cycle sends its IPND frames, over link 1, to the Type 5 row too.
     if (!options.dataFile.isEmpty() && options.type5)
         return fail("--data-file cannot go with --type5: the cycle would send its IPND frames to "
-                    "the Type 5 port too; run the Type 5 sends apart");
+                    "the Type 5 port too; run the Type 5 sends apart (--row1 sends the frames to "
+                    "row 1 on purpose)");
+    if (options.row1 && options.dataFile.isEmpty())
+        return fail("--row1 needs --data-file: only the packet cycle sends to row 1");
+    // Every tick is then a period boundary, and only the ticks between boundaries reach row 1.
+    if (options.row1 && options.periodSeconds == 1)
+        return fail("--row1 needs a --period of 2 or more: with a period of 1 the cycle never "
+                    "sends to row 1");
     if (m_reader.isSet("data-file-form") && options.dataFile.isEmpty())
         return fail("--data-file-form needs --data-file");
     if (options.type4HoldMs > 0 && !options.type4)
@@ -282,6 +303,12 @@ void RunOptionReader::checkCombination(const RunOptions &options) {
 void addOptions(OptionReader &reader) {
     reader.addOption("type4", "Fill and enable the Type 4 socket row.", "HOST:PORT");
     reader.addOption("type5", "Fill and enable the Type 5 socket row.", "HOST:PORT");
+    reader.addOption(
+        "row1",
+        "Fill and enable the Type 5 socket row (row 1) for the packet cycle: each "
+        "record goes there too, one tick after --type4. Needs --data-file and a period "
+        "of 2 or more; not with --type5.",
+        "HOST:PORT");
     reader.addOption("data-file", "IPND data file replayed by the packet cycle.", "FILE");
     reader.addOption(
         "data-file-form",

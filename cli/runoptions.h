@@ -31,6 +31,7 @@ struct RunOptions {
 
     std::optional<Endpoint> type4; // socket row 0, enabled
     std::optional<Endpoint> type5; // socket row 1, enabled
+    std::optional<Endpoint> row1;  // socket row 1, enabled, for the packet cycle alone
     QString dataFile;
     DataFileForm dataFileForm = DataFileForm::RawLog;
     std::optional<int> periodSeconds; // unset: the window's period stays

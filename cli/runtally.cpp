@@ -5,6 +5,7 @@
 #include "signalwatcher.h"
 
 #include <csignal>
+#include <functional>
 #include <utility>
 
 namespace {
@@ -18,11 +19,23 @@ QString countOf(qint64 count, const QString &noun) {
                                                     count == 1 ? QString() : QStringLiteral("s"));
 }
 
-QString linkCounts(const char *label, const RunnerLinkTally &link) {
-    return QStringLiteral("%1 %2 of %3")
-        .arg(QLatin1String(label))
-        .arg(link.handedOver)
-        .arg(link.stored);
+// The links of a run as the summary names them: row 1 only when the run used it.
+QList<std::pair<QString, const RunnerLinkTally *>> namedLinks(const RunTally &tally) {
+    QList<std::pair<QString, const RunnerLinkTally *>> links{
+        {QStringLiteral("Type 4"), &tally.type4}};
+    if (tally.row1Used)
+        links.append({QStringLiteral("Type 4 row 1"), &tally.row1});
+    links.append({QStringLiteral("Type 5"), &tally.type5});
+    return links;
+}
+
+// "Type 4 2, Type 5 0": the figure of each link.
+QString perLink(const RunTally &tally,
+                const std::function<QString(const RunnerLinkTally &)> &figure) {
+    QStringList parts;
+    for (const auto &[label, link] : namedLinks(tally))
+        parts << label + QLatin1Char(' ') + figure(*link);
+    return parts.join(QLatin1String(", "));
 }
 
 } // namespace
@@ -89,6 +102,8 @@ QString RunTally::verdict() const {
         problems << QStringLiteral("%1 unanswered").arg(unanswered());
     if (delayed() > 0)
         problems << QStringLiteral("%1 delayed").arg(delayed());
+    if (row1Dropped > 0)
+        problems << QStringLiteral("%1 dropped for row 1").arg(row1Dropped);
     if (problems.isEmpty())
         return QStringLiteral("PASS: every packet answered within %1 ms").arg(delayLimitUs / 1000);
     return QStringLiteral("FAIL: ") + problems.join(QLatin1String(", "));
@@ -105,20 +120,24 @@ QString detailedStats(const QString &label, const ResponseStats &stats, const QS
 }
 
 QStringList summaryLines(const RunTally &tally, int processedCount, const ResponseStats *type4Stats,
-                         const ResponseStats *type5Stats, const ResponseStats *connectStats) {
-    const RunnerLinkTally &t4 = tally.type4;
-    const RunnerLinkTally &t5 = tally.type5;
+                         const ResponseStats *type5Stats, const ResponseStats *connectStats,
+                         const ResponseStats *row1Stats, const ResponseStats *row1ConnectStats) {
     QStringList lines;
     lines << QStringLiteral("==== talvgen-cli summary ====");
-    lines << QStringLiteral("Packets handed over: ") + linkCounts("Type 4", t4) +
-                 QStringLiteral(", ") + linkCounts("Type 5", t5);
-    lines << QStringLiteral("Responses processed: Type 4 %1, Type 5 %2 (window total %3)")
-                 .arg(t4.processed)
-                 .arg(t5.processed)
+    lines << QStringLiteral("Packets handed over: ") + perLink(tally, [](const RunnerLinkTally &l) {
+                 return QStringLiteral("%1 of %2").arg(l.handedOver).arg(l.stored);
+             });
+    lines << QStringLiteral("Responses processed: %1 (window total %2)")
+                 .arg(perLink(
+                     tally, [](const RunnerLinkTally &l) { return QString::number(l.processed); }))
                  .arg(processedCount);
-    lines << QStringLiteral("Responses measured: Type 4 %1, Type 5 %2")
-                 .arg(t4.answered)
-                 .arg(t5.answered);
+    lines << QStringLiteral("Responses measured: ") + perLink(tally, [](const RunnerLinkTally &l) {
+                 return QString::number(l.answered);
+             });
+    if (tally.row1Used)
+        lines << QStringLiteral("Dropped for row 1: %1 (the window sends to row 1 only when link 1 "
+                                "is free again at the tick after the boundary)")
+                     .arg(tally.row1Dropped);
     lines << QStringLiteral("Delayed (over %1 ms): %2")
                  .arg(tally.delayLimitUs / 1000)
                  .arg(tally.delayed());
@@ -133,29 +152,32 @@ QStringList summaryLines(const RunTally &tally, int processedCount, const Respon
     if (!reasons.isEmpty())
         socketErrors += QStringLiteral(": ") + reasons.join(QLatin1String(", "));
     lines << socketErrors;
-    if (t4.processed + t5.processed > 0)
+    if (tally.type4.processed + tally.row1.processed + tally.type5.processed > 0)
         lines << QStringLiteral("Note: \"Response Time\" in the log is the window's 10 ms count, "
                                 "link 1's 100 ms poll included; the response times below are "
                                 "measured from send to answer");
     QStringList overview;
     ResponseStats together;
-    for (const auto &[label, stats] : {std::pair{"Type 4", type4Stats}, {"Type 5", type5Stats}}) {
+    const std::pair<const char *, const ResponseStats *> responses[] = {
+        {"Type 4", type4Stats}, {"Type 4 row 1", row1Stats}, {"Type 5", type5Stats}};
+    for (const auto &[label, stats] : responses) {
         if (!stats)
             continue;
         overview << responseOverview(QLatin1String(label), *stats);
         together.merge(*stats);
     }
-    if (type4Stats && type5Stats)
+    if (overview.size() > 1)
         overview << responseOverview(QStringLiteral("All"), together);
     if (!overview.isEmpty())
         lines << QStringLiteral("Response times: ") + overview.join(QLatin1String("; "));
-    if (type4Stats)
-        lines << detailedStats(QStringLiteral("Type 4 precise"), *type4Stats);
-    if (type5Stats)
-        lines << detailedStats(QStringLiteral("Type 5 precise"), *type5Stats);
-    if (connectStats)
-        lines << detailedStats(QStringLiteral("Type 4 connect"), *connectStats,
-                               QStringLiteral("connect"));
+    for (const auto &[label, stats] : responses)
+        if (stats)
+            lines << detailedStats(QLatin1String(label) + QStringLiteral(" precise"), *stats);
+    const std::pair<const char *, const ResponseStats *> connects[] = {
+        {"Type 4 connect", connectStats}, {"Type 4 row 1 connect", row1ConnectStats}};
+    for (const auto &[label, stats] : connects)
+        if (stats)
+            lines << detailedStats(QLatin1String(label), *stats, QStringLiteral("connect"));
     if (tally.stoppedBySignal > 0)
         lines << QStringLiteral("Stopped early by %1").arg(signalName(tally.stoppedBySignal));
     lines << QStringLiteral("Result: ") + tally.verdict();

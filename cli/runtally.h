@@ -30,8 +30,12 @@ struct RunTally {
     enum ExitStatus { kPassed = 0, kFailed = 1, kUsageOrFile = 2, kSignalBase = 128 };
     static constexpr qint64 kDefaultDelayLimitUs = 2'000'000;
 
-    RunnerLinkTally type4;
+    RunnerLinkTally type4; // link 1's packets to socket row 0
     RunnerLinkTally type5;
+    // --row1: link 1's packets to socket row 1, which the summary then names apart.
+    bool row1Used = false;
+    RunnerLinkTally row1;
+    int row1Dropped = 0; // records the window did not send to row 1: link 1 was still busy
     // A socket failure of either link, as the reports word it, and how often it came.
     struct SocketErrorCount {
         QString reason; // "Connection refused (socket error 10061)", "Unable to set socket"
@@ -47,13 +51,16 @@ struct RunTally {
     void measured(RunnerLinkTally &link, qint64 usec) const { link.measured(usec, delayLimitUs); }
 
     void socketError(const QString &reason);
-    int stored() const { return type4.stored + type5.stored; }
-    int delayed() const { return type4.delayed + type5.delayed; }
-    int unanswered() const { return type4.unanswered() + type5.unanswered(); }
-    int notHandedOver() const { return type4.notHandedOver() + type5.notHandedOver(); }
-    int closedBeforeAnswer() const { return type4.closedBeforeAnswer; }
+    int stored() const { return type4.stored + row1.stored + type5.stored; }
+    int delayed() const { return type4.delayed + row1.delayed + type5.delayed; }
+    int unanswered() const { return type4.unanswered() + row1.unanswered() + type5.unanswered(); }
+    int notHandedOver() const {
+        return type4.notHandedOver() + row1.notHandedOver() + type5.notHandedOver();
+    }
+    int closedBeforeAnswer() const { return type4.closedBeforeAnswer + row1.closedBeforeAnswer; }
     bool anyFailed() const {
-        return delayed() > 0 || unanswered() > 0 || notHandedOver() > 0 || closedBeforeAnswer() > 0;
+        return delayed() > 0 || unanswered() > 0 || notHandedOver() > 0 ||
+               closedBeforeAnswer() > 0 || row1Dropped > 0;
     }
     // 128 + the signal's number (130, 143) when a signal stopped a run in which nothing failed.
     int exitStatus() const;
@@ -77,6 +84,8 @@ QString detailedStats(const QString &label, const ResponseStats &stats,
                       const QString &noun = QStringLiteral("response"));
 
 // The lines printed at the end of every run. The statistics are optional:
-// a link the run never used has none.
+// a link (or row 1) the run never used has none.
 QStringList summaryLines(const RunTally &tally, int processedCount, const ResponseStats *type4Stats,
-                         const ResponseStats *type5Stats, const ResponseStats *connectStats);
+                         const ResponseStats *type5Stats, const ResponseStats *connectStats,
+                         const ResponseStats *row1Stats = nullptr,
+                         const ResponseStats *row1ConnectStats = nullptr);

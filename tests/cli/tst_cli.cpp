@@ -188,6 +188,7 @@ struct RunCase {
     QString type5 = {};
     QList<const char *> cases = {};
     int delayMs = 0;
+    QList<QByteArray> row1 = {}; // what the type 5 peer got on socket row 1, a connection each
 };
 
 constexpr int kProcessTimeoutMs = 30000;
@@ -236,9 +237,10 @@ private slots:
         cycle.periodSeconds = 32767;
         cycle.periods = 1000000;
         cycle.unlimited = true;
-        QTest::newRow("multi-part cycle at its limits")
+        cycle.row1 = Endpoint{u"::1"_s, 7018};
+        QTest::newRow("multi-part cycle to both rows at its limits")
             << argv("--type4 h:7005 --data-file ipnd3.x01 --data-file-form multipkt --period "
-                    "32767 --periods 1000000 --unlimited")
+                    "32767 --periods 1000000 --unlimited --row1 [::1]:7018")
             << cycle;
     }
 
@@ -271,6 +273,12 @@ private slots:
         refused("--send5 and --xml need --type5", "--type4 h:1 %", {"--send5", "--xml a.xml"});
         refused("--data-file needs --type4", "% --data-file a.x01", {"", "--type5 h:1"});
         refused("--data-file cannot go with --type5", "--type4 h:1 --type5 h:2 --data-file a.x01");
+        refused("--row1 wants HOST:PORT", "--type4 h:1 --data-file a --row1 %", {"h", "h:0"});
+        refused("--row1 cannot go with --type5: both fill socket row 1",
+                "--type4 h:1 --type5 h:2 --row1 h:3 %", {"--data-file a", "--send5"});
+        refused("--row1 needs --data-file", "--type4 h:1 --send min --row1 h:2");
+        refused("--row1 needs a --period of 2 or more",
+                "--type4 h:1 --data-file a --row1 h:2 --period 1");
         refused("--data-file-form wants one of rawlog|multipkt",
                 "--type4 h:1 --data-file a --data-file-form raw");
         refused("--data-file-form needs --data-file",
@@ -333,6 +341,15 @@ private slots:
         row("SIGTERM before anything was sent", {0, 0}, {}, 0, 0, 143, "STOPPED by SIGTERM",
             SIGTERM);
         row("SIGTERM after a failure", {1, 1}, {}, 0, 0, 1, "FAIL: 1 unanswered", SIGTERM);
+        // Row 1's packets fail the run as row 0's do, and so does one the window dropped.
+        RunTally row1;
+        row1.row1Used = true;
+        row1.row1 = {.stored = 3, .handedOver = 2, .closedBeforeAnswer = 1};
+        row1.measured(row1.row1, 2'000'001);
+        row1.row1Dropped = 1;
+        QTest::newRow("row 1 counted") << row1 << 1
+                                       << u"FAIL: 1 not handed over, 1 closed by link 1 before an "
+                                          "answer, 1 delayed, 1 dropped for row 1"_s;
     }
 
     void tally() {
@@ -451,6 +468,37 @@ private slots:
         QTest::newRow("packet bytes printed printable")
             << RunCase{.arguments = "--type4 @4 --period 1 --periods 1 --data-file @dir/odd.x01",
                        .printed = {"RSFP: Data Sent: 3|12345678|<01><1B>[2J<E9>"}};
+        // Row 1 gets each record one tick after row 0: with a period of 2, before the next
+        // record goes to row 0; and Stop waits for row 1's last.
+        QTest::newRow("data file cycle to both rows") << RunCase{
+            .arguments = "--type4 @4 --row1 @5 --period 2 --periods 2 --data-file @dir/small.x01",
+            .printed = {"RSFP: Data Sent: 3|12345678|first",
+                        "talvgen-cli: the record again, to row 1 (@5)",
+                        "RSFP: Data Sent: 3|12345678|first", "RSFP: Data Sent: 3|87654321|second",
+                        "talvgen-cli: the record again, to row 1 (@5)",
+                        "Packets handed over: Type 4 2 of 2, Type 4 row 1 2 of 2, Type 5 0 of 0",
+                        "Responses processed: Type 4 2, Type 4 row 1 2, Type 5 0 (window total 4)",
+                        "Responses measured: Type 4 2, Type 4 row 1 2, Type 5 0",
+                        "Dropped for row 1: 0", "Type 4 precise: 2 responses",
+                        "Type 4 row 1 precise: 2 responses", "Type 4 row 1 connect: 2 connects",
+                        "Result: PASS"},
+            .type4 = {"01200163|12345678|first", "08700173|87654321|second"},
+            .cases = {"type4.001.small.x01:line 1: answered",
+                      "type4-row1.001.small.x01:line 1: answered",
+                      "type4.002.small.x01:line 2: answered",
+                      "type4-row1.002.small.x01:line 2: answered"},
+            .row1 = {"01200163|12345678|first", "08700173|87654321|second"}};
+        // Link 1 held open for row 0's slow answer is still busy at the next tick.
+        QTest::newRow("row 1 dropped while link 1 is busy")
+            << RunCase{.arguments = "--type4 @4 --row1 @5 --period 2 --periods 1 --data-file "
+                                    "@dir/small.x01 --type4-hold 3000 --delay-limit 3000",
+                       .status = 1,
+                       .printed = {"talvgen-cli: link 1 was still busy at this tick; the window "
+                                   "dropped the record for row 1",
+                                   "Packets handed over: Type 4 1 of 1, Type 4 row 1 0 of 0",
+                                   "Dropped for row 1: 1", "Result: FAIL: 1 dropped for row 1"},
+                       .cases = {"type4.001.small.x01:line 1: answered"},
+                       .delayMs = 1800};
         QTest::newRow("multi-part data file")
             << RunCase{.arguments = "--type4 @4 --period 1 --periods 1 --data-file "
                                     "@dir/multi.x01 --data-file-form multipkt",
@@ -489,7 +537,10 @@ private slots:
             QCOMPARE(run.out.first(), printed.first());
         if (c.status == 2 || !c.type4.isEmpty())
             QCOMPARE(run.type4.receivedByConnection(), c.type4);
-        QVERIFY(run.type5.connectionCount() <= 1); // link 2 keeps its connection
+        if (c.row1.isEmpty())
+            QVERIFY(run.type5.connectionCount() <= 1); // link 2 keeps its connection
+        else
+            QCOMPARE(run.type5.receivedByConnection(), c.row1);
         const QString type5Bytes = QString::fromLatin1(run.type5.receivedByConnection().join());
         const QRegularExpression type5(QRegularExpression::anchoredPattern(c.type5));
         if (c.status == 2 || !c.type5.isEmpty())
@@ -506,7 +557,7 @@ private slots:
         QCOMPARE(rows.size(), cases.size() + 1);
         const QRegularExpression isoTime(
             QStringLiteral(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)"));
-        qsizetype type4Connection = 0;
+        qsizetype type4Connection = 0, row1Connection = 0;
         double caseSeconds = 0;
         QList<QDateTime> handedOver;
         for (qsizetype i = 0; i < cases.size(); ++i) {
@@ -539,6 +590,9 @@ private slots:
             if (fields[1] == u"type4" && outcome != u"refused")
                 QCOMPARE(fields[3].toInt(),
                          run.type4.receivedByConnection().value(type4Connection++).size());
+            if (fields[1] == u"type4-row1")
+                QCOMPARE(fields[3].toInt(),
+                         run.type5.receivedByConnection().value(row1Connection++).size());
         }
         // The suite's time is the run's: it holds every case's time and the span between the
         // first packet handed over and the last (CSV times are cut to the millisecond), and no
