@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "headlessrun.h"
 #include "loadrun.h"
+#include "planrun.h"
 
 #include <QApplication>
 #include <QFile>
@@ -22,6 +23,9 @@ int main(int argc, char *argv[]) {
     // Capacity testing has an engine of its own, with no window.
     if (isLoadCommand(argc, argv))
         return loadMain(argc, argv);
+    // So have test plans.
+    if (isPlanCommand(argc, argv))
+        return planMain(argc, argv);
     // The real window, with no screen, unless the caller chose a platform.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -11,6 +11,9 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 install(TARGETS talvgen talvgen-cli talvrecv RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES samples/aml.xml samples/ipnd3.x01 samples/multipkt.x01 samples/refusals.x01
         DESTINATION ${CMAKE_INSTALL_DATADIR}/talvgen/samples)
+install(FILES samples/plans/acceptance.yaml samples/plans/callers.yaml samples/plans/callers.csv
+              samples/plans/negative.yaml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/talvgen/samples/plans)
 install(FILES packaging/talvgen.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES packaging/talvgen.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES packaging/debian-copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/talvgen
@@ -63,22 +66,28 @@ add_custom_command(OUTPUT ${debfiles}/talvgen.1.gz
 set(pages ${debfiles}/talvgen.1.gz)
 find_program(HELP2MAN help2man)
 if(HELP2MAN)
-  # The load mode has a page of its own, talvgen-cli-load(1), made from talvgen-cli load --help
+  # The load and plan modes have pages of their own, talvgen-cli-load(1) and
+  # talvgen-cli-plan(1), made from talvgen-cli load --help and plan --help
   # through a wrapper of that name.
-  file(GENERATE OUTPUT ${debfiles}/bin/talvgen-cli-load
-       CONTENT "#!/bin/sh\nexec \"$<TARGET_FILE:talvgen-cli>\" load \"$@\"\n"
-       FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-                        WORLD_READ WORLD_EXECUTE)
+  foreach(mode load plan)
+    file(GENERATE OUTPUT ${debfiles}/bin/talvgen-cli-${mode}
+         CONTENT "#!/bin/sh\nexec \"$<TARGET_FILE:talvgen-cli>\" ${mode} \"$@\"\n"
+         FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                          WORLD_READ WORLD_EXECUTE)
+  endforeach()
   # Each page's NAME line, which whatis and apropos show, the program help2man runs, and what
   # it adds to the page (packaging/PAGE.h2m, when there is one).
   set(whatis_talvgen-cli "run the talvgen window without a screen, for test pipelines")
   set(whatis_talvgen-cli-load
       "drive receivers at a chosen rate to find the load they take (talvgen-cli load)")
+  set(whatis_talvgen-cli-plan
+      "run a receiver acceptance test written as a YAML plan (talvgen-cli plan)")
   set(whatis_talvrecv "reference receiver for talvgen's Type 4 frames and Type 5 documents")
   set(run_talvgen-cli $<TARGET_FILE:talvgen-cli>)
   set(run_talvgen-cli-load ${debfiles}/bin/talvgen-cli-load)
+  set(run_talvgen-cli-plan ${debfiles}/bin/talvgen-cli-plan)
   set(run_talvrecv $<TARGET_FILE:talvrecv>)
-  foreach(name talvgen-cli talvgen-cli-load talvrecv)
+  foreach(name talvgen-cli talvgen-cli-load talvgen-cli-plan talvrecv)
     set(page ${debfiles}/${name}.1)
     set(include ${PROJECT_SOURCE_DIR}/packaging/${name}.h2m)
     set(include_option)

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "optionreader.h"
 
-OptionReader::OptionReader(const QString &program, const QString &description)
-    : m_program(program) {
+OptionReader::OptionReader(const QString &program, const QString &description,
+                           const QString &arguments)
+    : m_program(program)
+    , m_arguments(arguments) {
     m_parser.setApplicationDescription(description);
     m_parser.addHelpOption();
     m_parser.addVersionOption();
@@ -32,7 +34,8 @@ OptionReader::Request OptionReader::parse(const QStringList &arguments) {
 QString OptionReader::helpText() const {
     // Qt's first line names whatever binary parsed; name the program instead.
     const QString text = m_parser.helpText();
-    return QStringLiteral("Usage: %1 [options]").arg(m_program) +
+    const QString tail = m_arguments.isEmpty() ? QString() : QLatin1Char(' ') + m_arguments;
+    return QStringLiteral("Usage: %1 [options]%2").arg(m_program, tail) +
            text.mid(text.indexOf(QLatin1Char('\n')));
 }
 

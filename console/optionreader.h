@@ -14,8 +14,9 @@ class OptionReader {
 public:
     enum class Request { Options, Help, Version, UsageError };
 
-    // program: as the help and the usage error name it ("talvgen-cli load").
-    OptionReader(const QString &program, const QString &description);
+    // program: as the help and the usage error name it ("talvgen-cli load");
+    // arguments: what follows the options in the help's first line ("FILE").
+    OptionReader(const QString &program, const QString &description, const QString &arguments = {});
     OptionReader(const OptionReader &) = delete;
     OptionReader &operator=(const OptionReader &) = delete;
 
@@ -43,6 +44,7 @@ public:
     QString once(const char *name);
     // True when nothing but options was given; else notes "unexpected argument "X"".
     bool noArguments();
+    QStringList arguments() const { return m_parser.positionalArguments(); }
 
     void fail(const QString &problem);
     bool failed() const { return !m_problem.isEmpty(); }
@@ -50,6 +52,7 @@ public:
 
 private:
     QString m_program;
+    QString m_arguments;
     QCommandLineParser m_parser;
     QString m_problem;
 };

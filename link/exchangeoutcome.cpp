@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exchangeoutcome.h"
 
+#include "socketcontrol.h"
+
 QString outcomeText(Outcome outcome) {
     switch (outcome) {
     case Outcome::Answered:
@@ -23,4 +25,15 @@ QString outcomeText(Outcome outcome) {
         break;
     }
     return QStringLiteral("error");
+}
+
+Outcome outcomeOfConnectError(int systemError) {
+    switch (SocketControl::failureOfSystemError(systemError).number) {
+    case SocketControl::kErrorConnectionRefused:
+        return Outcome::Refused;
+    case SocketControl::kErrorConnectionReset:
+        return Outcome::Reset;
+    default:
+        return Outcome::SocketError;
+    }
 }

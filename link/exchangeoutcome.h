@@ -19,6 +19,9 @@ enum class Outcome {
     SocketError,        // any other failure of the socket
 };
 
+// A connect that failed, by the system's own error number: refused, reset or any other error.
+Outcome outcomeOfConnectError(int systemError);
+
 constexpr int kOutcomeKinds = int(Outcome::SocketError) + 1;
 
 // "answered", "delayed", "unanswered", "closed by link 1 before an answer", "refused",

@@ -85,3 +85,16 @@ bool OutgoingConnection::takePendingReset() const {
 bool OutgoingConnection::wasReset() const {
     return m_fd != -1 && connectionWasReset(m_fd);
 }
+
+std::optional<Outcome> OutgoingConnection::endingOf(Transfer transfer) const {
+    switch (transfer) {
+    case Transfer::Moved:
+    case Transfer::WouldBlock:
+        return std::nullopt;
+    case Transfer::Ended:
+        return wasReset() ? Outcome::Reset : Outcome::Closed;
+    case Transfer::Failed:
+        break;
+    }
+    return Outcome::SocketError;
+}

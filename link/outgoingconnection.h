@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "exchangeoutcome.h"
+
 #include <QHostAddress>
 #include <QObject>
+
+#include <optional>
 
 class QSocketNotifier;
 
@@ -64,6 +68,9 @@ public:
     bool takePendingReset() const;
     // The peer has reset the connection, read or not (connectionWasReset()).
     bool wasReset() const;
+    // How a send or receive ended the connection: reset, closed or an error;
+    // unset when it moved bytes or would have blocked.
+    std::optional<Outcome> endingOf(Transfer transfer) const;
 
 signals:
     void finished();

@@ -2,6 +2,7 @@
 #include "loadrun.h"
 
 #include "csvwriter.h"
+#include "hostlookup.h"
 #include "isterminal.h"
 #include "junitreport.h"
 #include "loadengine.h"
@@ -13,7 +14,6 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
-#include <QHostInfo>
 
 #include <algorithm>
 #include <cstring>
@@ -30,19 +30,6 @@ void write(QIODevice &device, const QString &text) {
 int usageError(QIODevice &err, const QString &problem) {
     write(err, loadUsageError(problem) + QLatin1Char('\n'));
     return 2;
-}
-
-// The address to connect to, looked up once before the run.
-std::optional<QHostAddress> resolve(const QString &host, QString *problem) {
-    QHostAddress address;
-    if (address.setAddress(host))
-        return address;
-    const QHostInfo info = QHostInfo::fromName(host);
-    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
-        *problem = QStringLiteral("cannot find host \"%1\": %2").arg(host, info.errorString());
-        return std::nullopt;
-    }
-    return info.addresses().constFirst();
 }
 
 // The terminal's width now, as the console gives it, COLUMNS or 80.
@@ -88,7 +75,7 @@ int runLoad(const QStringList &arguments, QIODevice &out, QIODevice &err,
          {std::pair{&options.type4, &type4}, std::pair{&options.type5, &type5}}) {
         if (!*endpoint)
             continue;
-        const std::optional<QHostAddress> found = resolve((*endpoint)->host, &problem);
+        const std::optional<QHostAddress> found = lookUpHost((*endpoint)->host, &problem);
         if (!found)
             return usageError(err, problem);
         *address = *found;

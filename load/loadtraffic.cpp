@@ -4,7 +4,6 @@
 #include "heartbeat.h"
 #include "loadrecords.h"
 #include "outgoingconnection.h"
-#include "socketcontrol.h"
 
 #include <QNetworkProxy>
 #include <QTcpSocket>
@@ -24,20 +23,6 @@ void discard(QTcpSocket *socket) {
 
 // How a send or a receive ended the exchange, if it did; a reset is told
 // from an orderly close as for a QTcpSocket with a reset probe.
-std::optional<Outcome> faultOfTransfer(OutgoingConnection::Transfer transfer,
-                                       const OutgoingConnection &connection) {
-    switch (transfer) {
-    case OutgoingConnection::Transfer::Moved:
-    case OutgoingConnection::Transfer::WouldBlock:
-        return std::nullopt;
-    case OutgoingConnection::Transfer::Ended:
-        return connection.wasReset() ? Outcome::Reset : Outcome::Closed;
-    case OutgoingConnection::Transfer::Failed:
-        break;
-    }
-    return Outcome::SocketError;
-}
-
 } // namespace
 
 void LoadTraffic::refuse() {
@@ -72,17 +57,6 @@ bool LoadTraffic::adopt(QTcpSocket &socket, OutgoingConnection &connection) {
         return true;
     OutgoingConnection::closeDescriptor(descriptor);
     return false;
-}
-
-Outcome LoadTraffic::faultOfConnect(int systemError) {
-    switch (SocketControl::failureOfSystemError(systemError).number) {
-    case SocketControl::kErrorConnectionRefused:
-        return Outcome::Refused;
-    case SocketControl::kErrorConnectionReset:
-        return Outcome::Reset;
-    default:
-        return Outcome::SocketError;
-    }
 }
 
 Outcome LoadTraffic::faultOf(const QTcpSocket &socket, const ResetProbe &probe) {
@@ -134,7 +108,7 @@ void Type4Traffic::launch(qint64 dueUs) {
     m_tally.inFlight = m_live;
     exchange.connectStartUs = now();
     if (!exchange.connection->start(m_settings.address, m_settings.port))
-        fail(index, faultOfConnect(exchange.connection->error()));
+        fail(index, outcomeOfConnectError(exchange.connection->error()));
 }
 
 void Type4Traffic::onConnectFinished(size_t index) {
@@ -142,7 +116,7 @@ void Type4Traffic::onConnectFinished(size_t index) {
     if (!exchange.live)
         return;
     if (const int error = exchange.connection->error()) {
-        fail(index, faultOfConnect(error));
+        fail(index, outcomeOfConnectError(error));
         return;
     }
     exchange.connected = true;
@@ -160,7 +134,7 @@ void Type4Traffic::sendFrame(size_t index) {
     const OutgoingConnection::Transfer transfer =
         exchange.connection->send(exchange.frame.constData() + exchange.frameSent,
                                   exchange.frame.size() - exchange.frameSent, &sent);
-    if (const std::optional<Outcome> fault = faultOfTransfer(transfer, *exchange.connection)) {
+    if (const std::optional<Outcome> fault = exchange.connection->endingOf(transfer)) {
         fail(index, *fault);
         return;
     }
@@ -182,7 +156,7 @@ void Type4Traffic::onReadable(size_t index) {
     qint64 got = 0;
     const OutgoingConnection::Transfer transfer =
         exchange.connection->receive(data, sizeof data, &got);
-    if (const std::optional<Outcome> fault = faultOfTransfer(transfer, *exchange.connection)) {
+    if (const std::optional<Outcome> fault = exchange.connection->endingOf(transfer)) {
         fail(index, *fault);
         return;
     }
@@ -292,7 +266,7 @@ void Type5Traffic::open(size_t index) {
         carrier.connect = newConnect([this, index] { onConnectFinished(index); });
     carrier.connecting = true;
     if (!carrier.connect->start(m_settings.address, m_settings.port))
-        drop(index, faultOfConnect(carrier.connect->error()));
+        drop(index, outcomeOfConnectError(carrier.connect->error()));
 }
 
 void Type5Traffic::send(Carrier &carrier, qint64 dueUs) {
@@ -303,7 +277,7 @@ void Type5Traffic::send(Carrier &carrier, qint64 dueUs) {
 void Type5Traffic::onConnectFinished(size_t index) {
     Carrier &carrier = m_carriers[index];
     if (const int error = carrier.connect->error()) {
-        drop(index, faultOfConnect(error));
+        drop(index, outcomeOfConnectError(error));
         return;
     }
     auto *socket = new QTcpSocket(this);

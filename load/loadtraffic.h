@@ -59,8 +59,6 @@ protected:
     // itself, so a reset can be told from an orderly close before the first
     // read; false (the descriptor closed) when Qt will not take it.
     static bool adopt(QTcpSocket &socket, OutgoingConnection &connect);
-    // A connect that failed, by the system's error.
-    static Outcome faultOfConnect(int systemError);
     // What Qt's socket error means; a close the probe shows was a reset is one.
     static Outcome faultOf(const QTcpSocket &socket, const ResetProbe &probe);
     qint64 now() const { return m_settings.nowUs(); }

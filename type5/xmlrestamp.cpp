@@ -38,12 +38,16 @@ QByteArray stampText(Stamp stamp, const QDateTime &now) {
     case Stamp::Time:
         return now.toString(QStringLiteral("HH:mm:ss")).toLatin1();
     case Stamp::DateTime:
-        return now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toLatin1();
+        return restampDateTimeText(now);
     }
     return {};
 }
 
 } // namespace
+
+QByteArray restampDateTimeText(const QDateTime &now) {
+    return now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toLatin1();
+}
 
 bool isRestampedXmlLine(const QByteArray &line) {
     return ruleFor(line) != nullptr;

@@ -9,6 +9,7 @@
 #include "loadreport.h"
 #include "loadrun.h"
 #include "receiver.h"
+#include "receiverwords.h"
 #include "testtext.h"
 
 #include <cmath>
@@ -35,28 +36,6 @@ QString fileError(const QString &path, QIODevice::OpenMode mode) {
 QString readAll(const QString &path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
-// A receiver on port 0 as a row names it, in words: "refuse" (both sides),
-// "refuse4", "refuse5", "reset", "no-reply", "reply TEXT", "delay MS",
-// "heartbeat MS"; anything else answers at once.
-ReceiverOptions receiverOptions(const QString &words) {
-    const QStringList said = words.split(u' ');
-    const auto value = [&said](const QString &name) {
-        return said.contains(name) ? said.value(said.indexOf(name) + 1) : QString();
-    };
-    ReceiverOptions options;
-    options.type4Port = options.type5Port = 0;
-    options.quiet = true;
-    options.refuseType4 = said.contains(u"refuse"_s) || said.contains(u"refuse4"_s);
-    options.refuseType5 = said.contains(u"refuse"_s) || said.contains(u"refuse5"_s);
-    options.resetConnections = said.contains(u"reset"_s);
-    options.noReply = said.contains(u"no-reply"_s);
-    if (said.contains(u"reply"_s))
-        options.reply = value(u"reply"_s).toLatin1();
-    options.delayMs = value(u"delay"_s).toInt();
-    options.heartbeatIntervalMs = value(u"heartbeat"_s).toInt();
-    return options;
 }
 
 // talvgen-cli load against the receiver, on both links or Type 4 alone; a
