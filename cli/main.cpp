@@ -2,6 +2,7 @@
 #include "headlessrun.h"
 #include "loadrun.h"
 #include "planrun.h"
+#include "proberun.h"
 
 #include <QApplication>
 #include <QFile>
@@ -26,6 +27,9 @@ int main(int argc, char *argv[]) {
     // So have test plans.
     if (isPlanCommand(argc, argv))
         return planMain(argc, argv);
+    // And the robustness probe.
+    if (isProbeCommand(argc, argv))
+        return probeMain(argc, argv);
     // The real window, with no screen, unless the caller chose a platform.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

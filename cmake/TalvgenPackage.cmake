@@ -66,10 +66,10 @@ add_custom_command(OUTPUT ${debfiles}/talvgen.1.gz
 set(pages ${debfiles}/talvgen.1.gz)
 find_program(HELP2MAN help2man)
 if(HELP2MAN)
-  # The load and plan modes have pages of their own, talvgen-cli-load(1) and
-  # talvgen-cli-plan(1), made from talvgen-cli load --help and plan --help
+  # The load, plan and probe modes have pages of their own, talvgen-cli-load(1),
+  # talvgen-cli-plan(1) and talvgen-cli-probe(1), made from their --help
   # through a wrapper of that name.
-  foreach(mode load plan)
+  foreach(mode load plan probe)
     file(GENERATE OUTPUT ${debfiles}/bin/talvgen-cli-${mode}
          CONTENT "#!/bin/sh\nexec \"$<TARGET_FILE:talvgen-cli>\" ${mode} \"$@\"\n"
          FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
@@ -82,12 +82,15 @@ if(HELP2MAN)
       "drive receivers at a chosen rate to find the load they take (talvgen-cli load)")
   set(whatis_talvgen-cli-plan
       "run a receiver acceptance test written as a YAML plan (talvgen-cli plan)")
+  set(whatis_talvgen-cli-probe
+      "send a receiver bad carrier data and check it stays alive (talvgen-cli probe)")
   set(whatis_talvrecv "reference receiver for talvgen's Type 4 frames and Type 5 documents")
   set(run_talvgen-cli $<TARGET_FILE:talvgen-cli>)
   set(run_talvgen-cli-load ${debfiles}/bin/talvgen-cli-load)
   set(run_talvgen-cli-plan ${debfiles}/bin/talvgen-cli-plan)
+  set(run_talvgen-cli-probe ${debfiles}/bin/talvgen-cli-probe)
   set(run_talvrecv $<TARGET_FILE:talvrecv>)
-  foreach(name talvgen-cli talvgen-cli-load talvgen-cli-plan talvrecv)
+  foreach(name talvgen-cli talvgen-cli-load talvgen-cli-plan talvgen-cli-probe talvrecv)
     set(page ${debfiles}/${name}.1)
     set(include ${PROJECT_SOURCE_DIR}/packaging/${name}.h2m)
     set(include_option)

@@ -2,23 +2,25 @@
 #include "planconnection.h"
 
 #include "heartbeat.h"
+#include "resetonclose.h"
 #include "socketcontrol.h"
 
 namespace {
 
 constexpr qint64 kReadChunkBytes = 64 * 1024;
 
-QList<QByteArray> segmentsOf(const QByteArray &bytes, const QList<int> &split) {
-    QList<QByteArray> segments;
+QList<PlanConnection::Write> segmentsOf(const QByteArray &bytes, const QList<int> &split,
+                                        qint64 gapUs) {
+    QList<PlanConnection::Write> segments;
     qsizetype at = 0;
     for (const int size : split) {
         if (at >= bytes.size())
             break;
-        segments << bytes.mid(at, size);
+        segments.append({bytes.mid(at, size), segments.isEmpty() ? 0 : gapUs});
         at += size;
     }
     if (at < bytes.size() || segments.isEmpty())
-        segments << bytes.mid(at);
+        segments.append({bytes.mid(at), segments.isEmpty() ? 0 : gapUs});
     return segments;
 }
 
@@ -49,13 +51,33 @@ PlanConnection::~PlanConnection() {
 }
 
 void PlanConnection::send(const QByteArray &bytes, const QList<int> &split, qint64 gapUs) {
+    send(segmentsOf(bytes, split, gapUs));
+}
+
+void PlanConnection::send(const QList<Write> &writes) {
     if (m_state == State::Ended)
         return;
-    const bool idle = m_segments.isEmpty() && m_heartbeatAnswers.isEmpty();
-    m_segments += segmentsOf(bytes, split);
-    m_gapUs = gapUs;
+    const bool idle = m_segments.isEmpty() && m_heartbeatAnswers.isEmpty() && !m_gap.isActive();
+    m_segments += writes;
     if (m_state == State::Open && idle)
         sendSegments();
+}
+
+void PlanConnection::halfCloseWhenSent() {
+    m_halfCloseWhenSent = true;
+    if (m_state == State::Open && m_segments.isEmpty())
+        OutgoingConnection::shutdownSending(m_connection.descriptor());
+}
+
+void PlanConnection::reset() {
+    if (m_connection.descriptor() != -1)
+        setResetOnClose(m_connection.descriptor());
+    close();
+}
+
+void PlanConnection::setHeartbeatAnswer(HeartbeatAnswer answer, qint64 lateUs) {
+    m_heartbeatAnswer = answer;
+    m_heartbeatLateUs = lateUs;
 }
 
 void PlanConnection::close() {
@@ -75,12 +97,12 @@ void PlanConnection::onConnectFinished() {
     sendSegments();
 }
 
-// Heartbeat answers first, then as much of the current segment as the system
-// takes; the next segment after the gap.
+// Heartbeat answers first, between segments only, then as much of the current
+// segment as the system takes; the next segment after its wait.
 void PlanConnection::sendSegments() {
     if (m_state != State::Open)
         return;
-    while (!m_heartbeatAnswers.isEmpty()) {
+    while (!m_heartbeatAnswers.isEmpty() && m_segmentSent == 0) {
         qint64 sent = 0;
         const auto transfer =
             m_connection.send(m_heartbeatAnswers.constData(), m_heartbeatAnswers.size(), &sent);
@@ -90,24 +112,33 @@ void PlanConnection::sendSegments() {
             break;
         m_heartbeatAnswers.remove(0, sent);
     }
-    while (m_heartbeatAnswers.isEmpty() && !m_segments.isEmpty() && !m_gap.isActive()) {
-        const QByteArray &segment = m_segments.constFirst();
+    while ((m_heartbeatAnswers.isEmpty() || m_segmentSent > 0) && !m_segments.isEmpty() &&
+           !m_gap.isActive()) {
+        const qint64 waitUs = m_segments.constFirst().delayUsBefore;
+        if (waitUs > 0 && m_segmentSent == 0) {
+            m_segments.first().delayUsBefore = 0;
+            m_gap.start(int((waitUs + 999) / 1000));
+            break;
+        }
+        const QByteArray &segment = m_segments.constFirst().bytes;
         qint64 sent = 0;
-        const auto transfer = m_connection.send(segment.constData() + m_segmentSent,
-                                                segment.size() - m_segmentSent, &sent);
-        if (const std::optional<Outcome> why = m_connection.endingOf(transfer))
-            return end(*why);
+        if (!segment.isEmpty()) {
+            const auto transfer = m_connection.send(segment.constData() + m_segmentSent,
+                                                    segment.size() - m_segmentSent, &sent);
+            if (const std::optional<Outcome> why = m_connection.endingOf(transfer))
+                return end(*why);
+        }
         m_segmentSent += sent;
         if (m_segmentSent < segment.size())
             break;
         m_segments.removeFirst();
         m_segmentSent = 0;
         if (m_segments.isEmpty()) {
+            if (m_halfCloseWhenSent)
+                OutgoingConnection::shutdownSending(m_connection.descriptor());
             emit allSent();
             if (m_state != State::Open)
                 return;
-        } else if (m_gapUs > 0) {
-            m_gap.start(int((m_gapUs + 999) / 1000));
         }
     }
     const bool pending =
@@ -154,11 +185,31 @@ void PlanConnection::takeArrival(const char *data, qint64 size) {
     if (!bytes.isEmpty())
         emit arrived();
     for (int i = 0; i < heartbeats && m_state == State::Open; ++i) {
-        m_heartbeatAnswers += heartbeatAnswerBytes();
-        ++m_heartbeatsAnswered;
-        sendSegments();
-        emit heartbeatAnswered();
+        switch (m_heartbeatAnswer) {
+        case HeartbeatAnswer::AtOnce:
+            answerHeartbeat();
+            break;
+        case HeartbeatAnswer::Twice:
+            answerHeartbeat();
+            answerHeartbeat();
+            break;
+        case HeartbeatAnswer::Late:
+            QTimer::singleShot(int(m_heartbeatLateUs / 1000), this, [this] {
+                if (m_state == State::Open)
+                    answerHeartbeat();
+            });
+            break;
+        case HeartbeatAnswer::Never:
+            break;
+        }
     }
+}
+
+void PlanConnection::answerHeartbeat() {
+    m_heartbeatAnswers += heartbeatAnswerBytes();
+    ++m_heartbeatsAnswered;
+    sendSegments();
+    emit heartbeatAnswered();
 }
 
 void PlanConnection::end(Outcome why, const QString &detail) {

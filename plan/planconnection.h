@@ -20,6 +20,13 @@ class PlanConnection : public QObject {
     Q_OBJECT
 public:
     enum class State { Connecting, Open, Ended };
+    // How the receiver's heartbeats are answered: at once, after heartbeatLateUs, never, or twice.
+    enum class HeartbeatAnswer { AtOnce, Late, Never, Twice };
+    // One write: its bytes, after a wait.
+    struct Write {
+        QByteArray bytes;
+        qint64 delayUsBefore = 0;
+    };
 
     PlanConnection(const QHostAddress &address, quint16 port, bool answersHeartbeats,
                    QObject *parent = nullptr);
@@ -28,6 +35,15 @@ public:
     // Queues bytes: the segments of split's sizes, then the rest, gapUs apart.
     // allSent() once the system has taken the last byte.
     void send(const QByteArray &bytes, const QList<int> &split, qint64 gapUs);
+    // Queues writes, each after its own wait.
+    void send(const QList<Write> &writes);
+    // Once every byte is out, ends the sending side (a half-close): the receiver reads
+    // the end of the stream and may still answer.
+    void halfCloseWhenSent();
+    // Resets the connection now (a linger time of zero), as a sender that fails midway
+    // would; no signal follows.
+    void reset();
+    void setHeartbeatAnswer(HeartbeatAnswer answer, qint64 lateUs = 0);
     // Closes it now; no signal follows.
     void close();
 
@@ -59,10 +75,14 @@ private:
     OutgoingConnection m_connection;
     State m_state = State::Connecting;
     bool m_answersHeartbeats = false;
-    QList<QByteArray> m_segments; // the first is going out now
+    void answerHeartbeat();
+
+    QList<Write> m_segments; // the first is going out now
     qint64 m_segmentSent = 0;
-    qint64 m_gapUs = 0;
     QTimer m_gap;
+    bool m_halfCloseWhenSent = false;
+    HeartbeatAnswer m_heartbeatAnswer = HeartbeatAnswer::AtOnce;
+    qint64 m_heartbeatLateUs = 0;
     QByteArray m_received;
     QByteArray m_heldBack;         // a heartbeat's first bytes, until the rest comes
     QByteArray m_heartbeatAnswers; // still to go out

@@ -192,9 +192,8 @@ private slots:
         row("reset", "reset", faults, "due 6 sent 6 answered 0 reset 6");
         row("unanswered", "no-reply", faults, "due 6 sent 6 answered 0 unanswered 6");
         row("malformed", "reply NAK", faults, "due 6 sent 6 answered 0 malformed 6");
-        row("slow receiver, room for 10", "delay 300 refuse5",
-            "--rate 200/s --count 40 --max-inflight 10", "due 40 sent 10 answered 10 shortfall 30",
-            "due 40 sent 40 answered 0 refused 40");
+        row("slow receiver, room for 10", "delay 300", "--rate 200/s --count 40 --max-inflight 10",
+            "due 40 sent 10 answered 10 shortfall 30");
         // All due at once: the link holds its limit within one wake too.
         row("all due at once, room for 3", "delay 300",
             "--rate 1000000/s --count 20 --max-inflight 3",
