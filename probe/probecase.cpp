@@ -28,8 +28,9 @@ constexpr qint64 kTrickleBudgetMs = 2000;
 constexpr qsizetype kMostTrickleWrites = 400;
 constexpr qint64 kLongestTrickleDelayUs = 20'000;
 constexpr qint64 kSplitDelayUs = 20'000;
-// Delays adding up to this make a case slow on purpose.
-constexpr qint64 kSlowDelaysUs = 100'000;
+// Any wait between writes makes a case slow on purpose: even a split's 20 ms
+// bounds it to 50 cases a second, whatever the receiver does.
+constexpr qint64 kSlowDelaysUs = 1;
 
 constexpr char kUpper[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
 constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";

@@ -52,6 +52,10 @@ void addOptions(OptionReader &reader) {
     reader.addOption("alive-ms", "How soon the liveness check must be answered (2000).", "MS");
     reader.addOption("recover-s", "How long to wait for a receiver to come back (30).", "S");
     reader.addOption("max-connections", "Connections at once in a case (50).", "N");
+    reader.addOption("max-case-ms",
+                     "How long a case may take by design: trickles, holds, heartbeats (3000). "
+                     "Raise it above the receiver's heartbeat period for the tcp-heartbeat cases.",
+                     "MS");
     reader.addOption("replay", "Sends the case of a replay file again, with its check.", "FILE");
     reader.addOption("out", "Where replay files are written (probe-failures).", "DIR");
     reader.addOption("junit", "Writes a JUnit XML report: a test case per family.", "FILE");
@@ -128,6 +132,7 @@ std::optional<ProbeCommand> readCommand(OptionReader &reader) {
     readNumber(reader, "alive-ms", 1, 600'000, &s.aliveMs);
     readNumber(reader, "recover-s", 0, 3600, &s.recoverS);
     readNumber(reader, "max-connections", 1, 1000, &s.limits.maxConnections);
+    readNumber(reader, "max-case-ms", 100, 600'000, &s.limits.maxCaseMs);
     s.families = reader.values("only");
     for (const QString &family : std::as_const(s.families))
         if (!isProbeFamily(family))
