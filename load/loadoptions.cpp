@@ -11,23 +11,6 @@
 
 namespace {
 
-const std::array<std::pair<const char *, CannedRecord>, 5> kRecordWords = {{
-    {"standard", CannedRecord::Standard},
-    {"noadd", CannedRecord::NoAdd},
-    {"long", CannedRecord::Long},
-    {"min", CannedRecord::Min},
-    {"max", CannedRecord::Max},
-}};
-
-const std::array<std::pair<const char *, int>, 6> kMoliWords = {{
-    {"point", kMoliPoint},
-    {"circular", kMoliCircular},
-    {"arc", kMoliCircularArc},
-    {"polygon", kMoliPolygon},
-    {"ellipsoid", kMoliEllipsoid},
-    {"none", kMoliNone},
-}};
-
 const char kDescription[] =
     "Drives receivers at a chosen rate to find what they can take: Type 4 frames on\n"
     "one connection each, as link 1 sends them, and Type 5 documents over --carriers\n"
@@ -195,19 +178,19 @@ private:
                                                        kCannedRecords.end());
                 continue;
             }
-            const auto record = lookUp(kRecordWords, word);
+            const auto record = lookUp(kCannedRecordWords, word);
             if (!record)
                 return fail(QStringLiteral("--record wants all|%1, not \"%2\"")
-                                .arg(wordList(kRecordWords), word));
+                                .arg(wordList(kCannedRecordWords), word));
             options.records << *record;
         }
         if (options.records.isEmpty() && options.dataFile.isEmpty())
             options.records = QList<CannedRecord>(kCannedRecords.begin(), kCannedRecords.end());
         if (isSet("moli")) {
-            options.moliShape = lookUp(kMoliWords, moli);
+            options.moliShape = lookUp(kMoliShapeWords, moli);
             if (!options.moliShape)
                 return fail(QStringLiteral("--moli wants one of %1, not \"%2\"")
-                                .arg(wordList(kMoliWords), moli));
+                                .arg(wordList(kMoliShapeWords), moli));
         }
         if (isSet("term-id") && isSet("term-ids"))
             return fail(QStringLiteral("--term-id and --term-ids cannot both be given"));

@@ -27,21 +27,6 @@ namespace {
 
 using Settings = QList<std::pair<QString, QString>>;
 
-const std::array<std::pair<const char *, CannedRecord>, 5> kCannedWords = {{
-    {"standard", CannedRecord::Standard},
-    {"noadd", CannedRecord::NoAdd},
-    {"long", CannedRecord::Long},
-    {"min", CannedRecord::Min},
-    {"max", CannedRecord::Max},
-}};
-const std::array<std::pair<const char *, int>, 6> kMoliWords = {{
-    {"point", kMoliPoint},
-    {"circular", kMoliCircular},
-    {"circular_arc", kMoliCircularArc},
-    {"polygon", kMoliPolygon},
-    {"ellipsoid", kMoliEllipsoid},
-    {"none", kMoliNone},
-}};
 const std::array<std::pair<const char *, OnFailure>, 3> kOnFailureWords = {{
     {"continue", OnFailure::Continue},
     {"stop_case", OnFailure::StopCase},
@@ -787,7 +772,7 @@ bool PlanReader::readType4(const Entry &entry, SendSpec *send) {
     send->link = PlanLink::Type4;
     const std::optional<QString> written =
         text(entry, u"a canned record (%1) or a record body with \"|\""_s.arg(
-                        alternatives(names(kCannedWords))));
+                        alternatives(names(kCannedRecordWords))));
     if (!written)
         return false;
     if (written->contains(u'|')) {
@@ -795,11 +780,11 @@ bool PlanReader::readType4(const Entry &entry, SendSpec *send) {
         return readWireText(entry, &send->text);
     }
     send->kind = SendSpec::Kind::CannedType4;
-    const std::optional<CannedRecord> canned = lookUp(kCannedWords, *written);
+    const std::optional<CannedRecord> canned = lookUp(kCannedRecordWords, *written);
     if (!canned)
-        return failValue(entry,
-                         u"no canned record \"%1\"; the canned records are %2 (a record "
-                         u"body has \"|\")"_s.arg(*written, alternatives(names(kCannedWords))));
+        return failValue(
+            entry, u"no canned record \"%1\"; the canned records are %2 (a record "
+                   u"body has \"|\")"_s.arg(*written, alternatives(names(kCannedRecordWords))));
     send->canned = *canned;
     return true;
 }
@@ -840,7 +825,7 @@ bool PlanReader::readSendShape(const Entries &entries, SendSpec *send) {
         if (!canned)
             return fail(moli->keyNode, u"moli goes only with a canned type4 record"_s);
         int shape = kMoliNone;
-        if (!readWord(*moli, kMoliWords, &shape))
+        if (!readWord(*moli, kMoliShapeWords, &shape))
             return false;
         send->moliShape = shape;
     }

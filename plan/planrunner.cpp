@@ -26,11 +26,13 @@ QString actionOf(const Step &step) {
     case Step::Kind::Send:
         break;
     }
-    static const char *const canned[] = {"standard", "noadd", "long", "min", "max"};
     const SendSpec &send = step.send;
     switch (send.kind) {
     case SendSpec::Kind::CannedType4:
-        return QStringLiteral("type4 %1").arg(QLatin1String(canned[int(send.canned)]));
+        for (const auto &[word, record] : kCannedRecordWords)
+            if (record == send.canned)
+                return QStringLiteral("type4 %1").arg(QLatin1String(word));
+        return {};
     case SendSpec::Kind::InlineType4:
         return QStringLiteral("type4 inline");
     case SendSpec::Kind::FileType4:

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <optional>
+#include <utility>
 
 // The canned IPND customer records sent by the Type 4 test buttons, and the
 // MOLI location records that can follow them. Each record is a run of
@@ -36,3 +37,22 @@ std::array<QByteArray, kMoliRecordSlots> cannedMoliRecords();
 // chosen, no MOLI record). Max takes the record with every field filled, whatever the shape.
 QByteArray cannedRecordWithMoli(CannedRecord which, std::optional<int> moliShape,
                                 const std::array<QByteArray, kMoliRecordSlots> &moliRecords);
+
+// The words the command-line programs and test plans name the records and the MOLI
+// shapes by: "standard" ... "max"; "point", "circular", "arc", "polygon", "ellipsoid",
+// "none" (the slot of each shape).
+constexpr std::array<std::pair<const char *, CannedRecord>, 5> kCannedRecordWords = {{
+    {"standard", CannedRecord::Standard},
+    {"noadd", CannedRecord::NoAdd},
+    {"long", CannedRecord::Long},
+    {"min", CannedRecord::Min},
+    {"max", CannedRecord::Max},
+}};
+constexpr std::array<std::pair<const char *, int>, 6> kMoliShapeWords = {{
+    {"point", kMoliPoint},
+    {"circular", kMoliCircular},
+    {"arc", kMoliCircularArc},
+    {"polygon", kMoliPolygon},
+    {"ellipsoid", kMoliEllipsoid},
+    {"none", kMoliNone},
+}};

@@ -525,7 +525,7 @@ private slots:
             "5:19: type4: no canned record \"medium\"; the canned records are standard, noadd, "
             "long, min or max (a record body has \"|\")");
         row("unknown MOLI shape", step + "send: {type4: standard, moli: square}\n",
-            "5:35: moli: \"square\" is not point, circular, circular_arc, polygon, ellipsoid or "
+            "5:35: moli: \"square\" is not point, circular, arc, polygon, ellipsoid or "
             "none");
         row("moli with a body", step + "send: {type4: \"3|a\", moli: point}\n",
             "5:26: moli goes only with a canned type4 record");

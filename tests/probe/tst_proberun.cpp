@@ -18,6 +18,8 @@
 #include <QTimer>
 #include <QXmlStreamReader>
 
+#include <csignal>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -233,6 +235,20 @@ private slots:
         const ProbeOutput survives =
             probe(talvrecv.type4Port(), talvrecv.type5Port(), {u"--replay"_s, replayFile});
         QVERIFY2(survives.status == 0, qPrintable(survives.out + survives.err));
+    }
+
+    // Ctrl-C in the middle of a case: the summary at once, the case in flight
+    // unjudged, exit 130.
+    void stoppedByCtrlC() {
+        Receiver talvrecv(receiverOptions(QString()));
+        QVERIFY(talvrecv.start());
+        QTimer::singleShot(700, [] { std::raise(SIGINT); });
+        const ProbeOutput run = probe(talvrecv.type4Port(), talvrecv.type5Port(),
+                                      {u"--only"_s, u"tcp-trickle"_s, u"--cases"_s, u"10"_s});
+        QCOMPARE(run.status, 128 + SIGINT);
+        QVERIFY2(run.out.contains(QRegularExpression(
+                     u"\nResult: STOPPED by SIGINT after [0-9] cases, none failed\n"_s)),
+                 qPrintable(run.out));
     }
 
     // A replay file is the case exactly: written and read back, every byte and wait.
