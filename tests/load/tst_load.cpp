@@ -108,16 +108,6 @@ struct Printed {
     QBuffer err;
 };
 
-// The patterns that no line of the text matches.
-QStringList unmatched(const QString &text, const QStringList &patterns) {
-    QStringList missing;
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (const QString &pattern : patterns)
-        if (lines.filter(QRegularExpression(pattern)).isEmpty())
-            missing << pattern;
-    return missing;
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(RatePlan)

@@ -109,16 +109,6 @@ QString sample(const char *name) {
     return QStringLiteral(TALVGEN_SOURCE_DIR "/samples/plans/") + QLatin1String(name);
 }
 
-// The lines of text that match none of the patterns' lines, or the patterns no line matches.
-QStringList unmatched(const QString &text, const QStringList &patterns) {
-    QStringList missing;
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (const QString &pattern : patterns)
-        if (lines.filter(QRegularExpression(pattern)).isEmpty())
-            missing << pattern;
-    return missing;
-}
-
 } // namespace
 
 class TestPlanRun : public QObject {
