@@ -4,6 +4,8 @@
 #include "csvwriter.h"
 #include "junitreport.h"
 
+#include <QCryptographicHash>
+
 namespace {
 
 QString linkName(ProbeLink link) {
@@ -126,7 +128,8 @@ int probeExitStatus(const ProbeRunner &runner, int stoppedBySignal) {
 QStringList probeCsvHeader() {
     return {QStringLiteral("time"),        QStringLiteral("family"),      QStringLiteral("number"),
             QStringLiteral("seed"),        QStringLiteral("title"),       QStringLiteral("link"),
-            QStringLiteral("bytes"),       QStringLiteral("connections"), QStringLiteral("alive"),
+            QStringLiteral("bytes"),       QStringLiteral("connections"), QStringLiteral("writes"),
+            QStringLiteral("design_ms"),   QStringLiteral("sha1"),        QStringLiteral("alive"),
             QStringLiteral("recovery_ms"), QStringLiteral("replay"),      QStringLiteral("detail")};
 }
 
@@ -139,6 +142,10 @@ QStringList probeCsvRow(const ProbeResult &result) {
             linkName(result.probe.link),
             QString::number(result.probe.totalBytes()),
             QString::number(result.probe.connections),
+            QString::number(result.probe.writes.size()),
+            QString::number(result.probe.durationMs()),
+            QString::fromLatin1(
+                QCryptographicHash::hash(result.probe.bytes(), QCryptographicHash::Sha1).toHex()),
             result.alive ? QStringLiteral("yes") : QStringLiteral("no"),
             result.recoveryMs ? QString::number(*result.recoveryMs) : QString(),
             result.replayFile,

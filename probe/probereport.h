@@ -29,6 +29,8 @@ QString probeSummary(const ProbeSettings &settings, const ProbeRunner &runner);
 // SIGINT/SIGTERM with nothing failed.
 int probeExitStatus(const ProbeRunner &runner, int stoppedBySignal);
 
+// A row per case: what it was, its writes and the time they take by design, the SHA-1 of
+// its bytes (the same seed and number give them again, byte for byte), and how it ended.
 QStringList probeCsvHeader();
 QStringList probeCsvRow(const ProbeResult &result);
 // A test case per family: a failure lists the failed cases and their replay files.
