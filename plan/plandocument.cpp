@@ -193,7 +193,7 @@ private:
     bool readSendShape(const Entries &entries, SendSpec *send);
     bool readExpect(const Entry &entry, bool afterSend, ExpectSpec *expect);
     bool readCaptures(const Entry &entry, QList<Capture> *captures);
-    bool readRepeat(const Entry &repeat, const Entry *steps, int depth, RepeatSpec *spec);
+    bool readRepeat(const Entry &repeat, const Entry *steps, int depth, RepeatSpec *into);
     void noteLink(PlanLink link, PlanPlace place);
     bool checkTargets();
 
@@ -944,7 +944,7 @@ bool PlanReader::readCaptures(const Entry &entry, QList<Capture> *captures) {
     return true;
 }
 
-bool PlanReader::readRepeat(const Entry &repeat, const Entry *steps, int depth, RepeatSpec *spec) {
+bool PlanReader::readRepeat(const Entry &repeat, const Entry *steps, int depth, RepeatSpec *into) {
     if (depth + 1 > kMaxRepeatDepth)
         return fail(repeat.keyNode, u"repeats nest at most %1 deep"_s.arg(kMaxRepeatDepth));
     const std::optional<Entries> entries = valueEntries(repeat, u"a repeat"_s, kRepeatKeys);
@@ -961,12 +961,12 @@ bool PlanReader::readRepeat(const Entry &repeat, const Entry *steps, int depth, 
         qint64 times = 0;
         if (!readWhole(*count, 1, kMaxRepeatCount, &times))
             return false;
-        spec->count = int(times);
+        into->count = int(times);
     } else if (duration) {
         qint64 us = 0;
         if (!readDuration(*duration, true, &us))
             return false;
-        spec->durationUs = us;
+        into->durationUs = us;
     } else {
         return fail(valuePlace(repeat),
                     u"a repeat needs count (1 to %1) or duration"_s.arg(kMaxRepeatCount));
@@ -979,11 +979,11 @@ bool PlanReader::readRepeat(const Entry &repeat, const Entry *steps, int depth, 
         if (!perSecond)
             return failValue(*rate, u"\"%1\" is not a rate: write it as \"20/s\" or \"1200/min\", "
                                     u"more than 0 and at most 1000000/s"_s.arg(*written));
-        spec->perSecond = *perSecond;
+        into->perSecond = *perSecond;
     }
     if (!steps)
         return fail(repeat.keyNode, u"a repeat needs steps: beside it, the steps it repeats"_s);
-    return readSteps(*steps, u"a repeat"_s, depth + 1, &spec->steps);
+    return readSteps(*steps, u"a repeat"_s, depth + 1, &into->steps);
 }
 
 void PlanReader::noteLink(PlanLink link, PlanPlace place) {

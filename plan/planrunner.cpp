@@ -381,10 +381,10 @@ void PlanRunner::runRepeat(const std::shared_ptr<Flow> &flow, const Step &step) 
 
 // The next iteration, at its due time when the repeat has a rate, else now.
 void PlanRunner::launchIteration(const std::shared_ptr<RepeatRun> &repeat) {
-    const RepeatSpec &spec = repeat->step->repeat;
-    const bool countDone = spec.count && repeat->launched >= *spec.count;
+    const RepeatSpec &asked = repeat->step->repeat;
+    const bool countDone = asked.count && repeat->launched >= *asked.count;
     const qint64 dueUs = repeat->schedule ? repeat->nextDueUs : nowUs();
-    const bool timeDone = spec.durationUs && dueUs - repeat->startUs >= *spec.durationUs;
+    const bool timeDone = asked.durationUs && dueUs - repeat->startUs >= *asked.durationUs;
     if (m_caseStopped || countDone || timeDone || repeat->over) {
         repeat->over = true;
         if (repeat->live == 0) {
@@ -407,7 +407,7 @@ void PlanRunner::launchIteration(const std::shared_ptr<RepeatRun> &repeat) {
         return;
     }
     auto child = std::make_shared<Flow>();
-    child->steps = &spec.steps;
+    child->steps = &asked.steps;
     child->prefix =
         repeat->parent->prefix + QString::number(repeat->parent->index + 1) + QLatin1Char('.');
     child->iteration = ++repeat->launched;
