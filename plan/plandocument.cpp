@@ -12,12 +12,14 @@
 #include <QSet>
 
 #include <yaml-cpp/depthguard.h>
+#include <yaml-cpp/eventhandler.h>
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
 #include <array>
 #include <exception>
 #include <limits>
+#include <sstream>
 #include <tuple>
 #include <vector>
 
@@ -395,9 +397,52 @@ QString PlanReader::undefinedProblem(const QString &name) const {
         .arg(name, m_plan.data->path, m_plan.data->columns.join(u", "_s));
 }
 
+// yaml-cpp 0.7 can emit events without end for some short inputs (",!.a" and a
+// few bytes more; a run of commas): a first pass counts them and stops the
+// parser at a bound no real plan comes near, before any node is built.
+class EventBound : public YAML::EventHandler {
+public:
+    explicit EventBound(qsizetype inputBytes)
+        : m_left(8 * qint64(inputBytes) + 1024) {}
+    void OnDocumentStart(const YAML::Mark &mark) override { count(mark); }
+    void OnDocumentEnd() override { count({}); }
+    void OnNull(const YAML::Mark &mark, YAML::anchor_t) override { count(mark); }
+    void OnAlias(const YAML::Mark &mark, YAML::anchor_t) override { count(mark); }
+    void OnScalar(const YAML::Mark &mark, const std::string &, YAML::anchor_t,
+                  const std::string &) override {
+        count(mark);
+    }
+    void OnSequenceStart(const YAML::Mark &mark, const std::string &, YAML::anchor_t,
+                         YAML::EmitterStyle::value) override {
+        count(mark);
+    }
+    void OnSequenceEnd() override { count({}); }
+    void OnMapStart(const YAML::Mark &mark, const std::string &, YAML::anchor_t,
+                    YAML::EmitterStyle::value) override {
+        count(mark);
+    }
+    void OnMapEnd() override { count({}); }
+
+private:
+    void count(const YAML::Mark &mark) {
+        if (--m_left < 0)
+            throw YAML::ParserException(mark, "more YAML events than the file's size allows");
+    }
+    qint64 m_left;
+};
+
+void boundEvents(const std::string &yaml) {
+    std::istringstream input(yaml);
+    YAML::Parser parser(input);
+    EventBound bound(qsizetype(yaml.size()));
+    while (parser.HandleNextDocument(bound)) {
+    }
+}
+
 std::optional<Plan> PlanReader::read(const QByteArray &yaml, QString *error) {
     bool read = false;
     try {
+        boundEvents(yaml.toStdString());
         const std::vector<YAML::Node> documents = YAML::LoadAll(yaml.toStdString());
         if (documents.size() > 1)
             fail(documents.at(1), u"a plan file holds one YAML document; a second begins here"_s);
@@ -519,8 +564,10 @@ bool PlanReader::applySettings() {
         if (value.contains(u"{{"_s))
             return failLine(
                 u"%1: a var's value goes out as written and holds no {{name}}"_s.arg(setting));
-        auto var = std::find_if(m_plan.vars.begin(), m_plan.vars.end(),
-                                [&](const auto &written) { return written.first == name; });
+        const QString &setName = name; // a lambda may not capture a structured binding (clang 14)
+        auto var =
+            std::find_if(m_plan.vars.begin(), m_plan.vars.end(),
+                         [&setName](const auto &written) { return written.first == setName; });
         if (var != m_plan.vars.end())
             var->second = value;
         else

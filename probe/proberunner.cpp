@@ -215,7 +215,7 @@ void ProbeRunner::checkAlive(std::function<void(bool, const QString &)> then) {
     targets.type5Port = m_settings.type5Port;
     auto *check = new PlanRunner(livenessPlan(m_settings), targets, false, this);
     m_check = check;
-    connect(check, &PlanRunner::finished, this, [this, check, then = std::move(then)] {
+    connect(check, &PlanRunner::finished, this, [check, then = std::move(then)] {
         check->deleteLater();
         const CaseResult &result = check->cases().constFirst();
         const bool alive = result.state == CaseResult::State::Passed && !check->wasStopped();

@@ -405,6 +405,13 @@ private slots:
                                     << u"plan.yaml:1:1: the plan is empty; it needs cases:, a list "
                                        u"of at least one case"_s;
         row("not YAML", "cases: [\n", "3:1: not valid YAML: end of sequence flow not found");
+        // The YAML parser would emit events for ever on these: stopped, not hung.
+        QTest::newRow("a short input the parser loops on")
+            << QByteArray(",!.a\xff\xff\xffUL\n#")
+            << u"plan.yaml:1:1: not valid YAML: more YAML events than the file's size allows"_s;
+        QTest::newRow("a run of commas")
+            << QByteArray(123, ',') + "f"
+            << u"plan.yaml:1:1: not valid YAML: more YAML events than the file's size allows"_s;
         row("two documents", "cases: []\n---\ncases: []\n",
             "4:1: a plan file holds one YAML document; a second begins here");
         QTest::newRow("a list, not a map")
