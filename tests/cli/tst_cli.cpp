@@ -456,6 +456,16 @@ private slots:
                                    "Result: FAIL: 1 closed by link 1 before an answer"},
                        .cases = {"type4.001.min: closed by link 1 before an answer"},
                        .delayMs = 400};
+        // In the cycle too: each record's exchange ends when link 1 closes it, not
+        // when the next record takes its place.
+        QTest::newRow("data file cycle, peer too slow for link 1")
+            << RunCase{.arguments = "--type4 @4 --period 1 --periods 2 --data-file @dir/small.x01",
+                       .status = 1,
+                       .printed = {"Closed by link 1 before an answer: 2", "Unanswered: 0",
+                                   "Result: FAIL: 2 closed by link 1 before an answer"},
+                       .cases = {"type4.001.small.x01:line 1: closed by link 1 before an answer",
+                                 "type4.002.small.x01:line 2: closed by link 1 before an answer"},
+                       .delayMs = 400};
         QTest::newRow("link 1 held for a slow peer, judged by --delay-limit") << RunCase{
             .arguments = "--type4 @4 --send min --send max --type4-hold 1500 --delay-limit 300",
             .status = 1,

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "linktestsupport.h"
+#include "outgoingconnection.h"
 #include "precisetimer.h"
 #include "responsestats.h"
 #include "visibletext.h"
@@ -213,6 +214,48 @@ private slots:
         QVERIFY(t.host.log.last().startsWith(u"Event: Connect request id = "_s));
         t.poll();
         QTRY_COMPARE(next.bytesAvailable(), qint64(5));
+    }
+
+    // A connection kept without a socket object tells a reset from an orderly
+    // close, also with the peer's last answer still unread: the reset is known
+    // before the read, the answer is still there, and the read then ends it.
+    void keptConnectionEnds_data() {
+        QTest::addColumn<bool>("reset");
+        QTest::newRow("answer, then an orderly close") << false;
+        QTest::newRow("answer, then a reset") << true;
+    }
+
+    void keptConnectionEnds() {
+        QFETCH(bool, reset);
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        OutgoingConnection connection;
+        QSignalSpy connected(&connection, &OutgoingConnection::finished);
+        QVERIFY(connection.start(QHostAddress::LocalHost, server.serverPort()));
+        QTRY_COMPARE(connected.size(), 1);
+        QCOMPARE(connection.error(), 0);
+        QTRY_VERIFY(server.hasPendingConnections());
+        QTcpSocket *peer = server.nextPendingConnection();
+        peer->write("ACK");
+        QVERIFY(peer->waitForBytesWritten(5000));
+        if (reset)
+            resetConnection(peer);
+        else
+            peer->disconnectFromHost();
+        QSignalSpy readable(&connection, &OutgoingConnection::readable);
+        connection.watch(true, false);
+        QTRY_VERIFY(!readable.isEmpty());
+        QTest::qWait(50); // the end follows its answer on the wire
+        QCOMPARE(connection.takePendingReset(), reset);
+        char buffer[16];
+        qint64 got = 0;
+        QCOMPARE(connection.receive(buffer, sizeof buffer, &got),
+                 OutgoingConnection::Transfer::Moved);
+        QCOMPARE(QByteArray(buffer, got), QByteArrayLiteral("ACK"));
+        OutgoingConnection::Transfer ending = OutgoingConnection::Transfer::WouldBlock;
+        QTRY_VERIFY((ending = connection.receive(buffer, sizeof buffer, &got)) !=
+                    OutgoingConnection::Transfer::WouldBlock);
+        QCOMPARE(connection.endingOf(ending), reset ? Outcome::Reset : Outcome::Closed);
     }
 
     // A refused connection drops the packet; after another failure the next
