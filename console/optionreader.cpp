@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "optionreader.h"
 
+#include <QFile>
+
 OptionReader::OptionReader(const QString &program, const QString &description,
                            const QString &arguments)
     : m_program(program)
@@ -29,6 +31,24 @@ OptionReader::Request OptionReader::parse(const QStringList &arguments) {
     if (isSet("version"))
         return Request::Version;
     return Request::Options;
+}
+
+std::optional<int> OptionReader::parseCommand(const QStringList &arguments, QIODevice &out,
+                                              QIODevice &err, HelpHint hint) {
+    switch (parse(withoutCommandWord(arguments))) {
+    case Request::UsageError:
+        return writeUsageError(err, m_program, problem(), hint);
+    case Request::Help:
+        writeText(out, helpText());
+        return 0;
+    case Request::Version:
+        // The version is the whole program's, not its command word's.
+        writeText(out, versionLine(m_program.section(QLatin1Char(' '), 0, 0)) + QLatin1Char('\n'));
+        return 0;
+    case Request::Options:
+        break;
+    }
+    return std::nullopt;
 }
 
 QString OptionReader::helpText() const {
@@ -72,4 +92,22 @@ QString versionLine(const QString &program) {
         .arg(TALVGEN_VERSION_MAJOR)
         .arg(TALVGEN_VERSION_MINOR)
         .arg(TALVGEN_VERSION_PATCH);
+}
+
+QStringList withoutCommandWord(const QStringList &arguments) {
+    QStringList rest = arguments;
+    if (rest.size() > 1)
+        rest.removeAt(1);
+    return rest;
+}
+
+void writeText(QIODevice &device, const QString &text) {
+    device.write(text.toLocal8Bit());
+    if (auto *file = qobject_cast<QFile *>(&device))
+        file->flush();
+}
+
+int writeUsageError(QIODevice &err, const QString &program, const QString &problem, HelpHint hint) {
+    writeText(err, usageErrorText(program, problem, hint) + QLatin1Char('\n'));
+    return 2;
 }

@@ -6,6 +6,15 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
+class QIODevice;
+
+enum class HelpHint {
+    ForMoreInformation, // "Try 'PROGRAM --help' for more information."
+    Short,              // "Try 'PROGRAM --help'"
+};
+
 // Reads a command-line program's options: Qt's parser with --help and --version,
 // a help that names the program, and one way to take an option's value and to
 // note what is wrong (the first problem stands). Each program checks the values
@@ -28,6 +37,12 @@ public:
     // --help wins over --version; a command line Qt cannot read is a UsageError
     // with Qt's own wording as the problem.
     Request parse(const QStringList &arguments);
+
+    // For a program's command word ("talvgen-cli plan ..."): reads what follows the
+    // word. --help, --version and a usage error are answered here, on out or err, with
+    // their exit status (0 or 2); unset when the options are to be acted on.
+    std::optional<int> parseCommand(const QStringList &arguments, QIODevice &out, QIODevice &err,
+                                    HelpHint hint = HelpHint::ForMoreInformation);
 
     // "Usage: PROGRAM [options]", then the description and the options.
     QString helpText() const;
@@ -57,11 +72,6 @@ private:
     QString m_problem;
 };
 
-enum class HelpHint {
-    ForMoreInformation, // "Try 'PROGRAM --help' for more information."
-    Short,              // "Try 'PROGRAM --help'"
-};
-
 // The two lines of a usage error, with no line end after the second:
 // "PROGRAM: PROBLEM" and the way to the help.
 QString usageErrorText(const QString &program, const QString &problem,
@@ -69,3 +79,15 @@ QString usageErrorText(const QString &program, const QString &problem,
 
 // "PROGRAM 1.10.69", as --version prints it.
 QString versionLine(const QString &program);
+
+// The arguments as a command word's parser wants them: the program, then what
+// follows the word ("talvgen-cli load --rate 5" gives "talvgen-cli --rate 5").
+QStringList withoutCommandWord(const QStringList &arguments);
+
+// Text in the console's encoding, flushed at once when the device is a file, so
+// that lines come out in order with the other stream's.
+void writeText(QIODevice &device, const QString &text);
+
+// The usage error's two lines and a line end, on err; returns its exit status, 2.
+int writeUsageError(QIODevice &err, const QString &program, const QString &problem,
+                    HelpHint hint = HelpHint::ForMoreInformation);

@@ -364,13 +364,8 @@ QString loadVersionText() {
 ParsedLoadOptions parseLoadOptions(const QStringList &arguments) {
     OptionReader reader(QString::fromLatin1(kProgram), QString::fromLatin1(kDescription));
     addOptions(reader);
-    // The parser takes the first argument as the program; drop "load".
-    QStringList rest = arguments;
-    if (rest.size() > 1)
-        rest.removeAt(1);
-
     ParsedLoadOptions parsed;
-    switch (reader.parse(rest)) {
+    switch (reader.parse(withoutCommandWord(arguments))) {
     case OptionReader::Request::UsageError:
         parsed.message = reader.problem();
         return parsed;

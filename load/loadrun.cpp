@@ -9,6 +9,7 @@
 #include "loadoptions.h"
 #include "loadrecords.h"
 #include "loadreport.h"
+#include "optionreader.h"
 #include "signalwatcher.h"
 
 #include <QCoreApplication>
@@ -21,14 +22,8 @@
 
 namespace {
 
-void write(QIODevice &device, const QString &text) {
-    device.write(text.toLocal8Bit());
-    if (auto *file = qobject_cast<QFile *>(&device))
-        file->flush();
-}
-
 int usageError(QIODevice &err, const QString &problem) {
-    write(err, loadUsageError(problem) + QLatin1Char('\n'));
+    writeText(err, loadUsageError(problem) + QLatin1Char('\n'));
     return 2;
 }
 
@@ -53,10 +48,10 @@ int runLoad(const QStringList &arguments, QIODevice &out, QIODevice &err,
     const ParsedLoadOptions parsed = parseLoadOptions(arguments);
     switch (parsed.action) {
     case ParsedLoadOptions::Action::Help:
-        write(out, parsed.message);
+        writeText(out, parsed.message);
         return 0;
     case ParsedLoadOptions::Action::Version:
-        write(out, parsed.message + QLatin1Char('\n'));
+        writeText(out, parsed.message + QLatin1Char('\n'));
         return 0;
     case ParsedLoadOptions::Action::UsageError:
         return usageError(err, parsed.message);
@@ -91,8 +86,8 @@ int runLoad(const QStringList &arguments, QIODevice &out, QIODevice &err,
     LoadEnd end;
     end.dataFileRefusals = records.refusalText();
     if (!end.dataFileRefusals.isEmpty())
-        write(err, QStringLiteral("talvgen-cli load: warning: %1: %2\n")
-                       .arg(options.dataFile, end.dataFileRefusals));
+        writeText(err, QStringLiteral("talvgen-cli load: warning: %1: %2\n")
+                           .arg(options.dataFile, end.dataFileRefusals));
 
     LoadEngine engine(options, records, type4, type5);
     QEventLoop loop;
@@ -104,10 +99,10 @@ int runLoad(const QStringList &arguments, QIODevice &out, QIODevice &err,
             const int room = std::max(1, columnsNow(console) - 1);
             const QString line =
                 statusLine(engine.secondsEnded(), target, engine.tallies(), room + 1);
-            write(out, QLatin1Char('\r') + line.leftJustified(room));
+            writeText(out, QLatin1Char('\r') + line.leftJustified(room));
         } else {
-            write(out,
-                  statusLine(engine.secondsEnded(), target, engine.tallies()) + QLatin1Char('\n'));
+            writeText(out, statusLine(engine.secondsEnded(), target, engine.tallies()) +
+                               QLatin1Char('\n'));
         }
         for (LinkTally *tally : engine.tallies()) {
             if (csv.isOpen())
@@ -129,12 +124,12 @@ int runLoad(const QStringList &arguments, QIODevice &out, QIODevice &err,
 
     end.elapsedSeconds = engine.elapsedSeconds();
     if (console.terminal)
-        write(out, QStringLiteral("\n"));
-    write(out, summaryText(end, options, engine.tallies()));
+        writeText(out, QStringLiteral("\n"));
+    writeText(out, summaryText(end, options, engine.tallies()));
     if (!options.junitFile.isEmpty() &&
         !writeJunitFile(options.junitFile, junitReport(end, options, engine.tallies()), &problem)) {
-        write(err, QStringLiteral("talvgen-cli load: cannot write %1: %2\n")
-                       .arg(options.junitFile, problem));
+        writeText(err, QStringLiteral("talvgen-cli load: cannot write %1: %2\n")
+                           .arg(options.junitFile, problem));
         return 2;
     }
     return loadExitStatus(end, options, engine.tallies());

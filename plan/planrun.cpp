@@ -38,15 +38,8 @@ struct PlanCommand {
     bool quiet = false;
 };
 
-void write(QIODevice &device, const QString &text) {
-    device.write(text.toLocal8Bit());
-    if (auto *file = qobject_cast<QFile *>(&device))
-        file->flush();
-}
-
 int usageError(QIODevice &err, const QString &problem) {
-    write(err, usageErrorText(QString::fromLatin1(kProgram), problem) + QLatin1Char('\n'));
-    return 2;
+    return writeUsageError(err, QString::fromLatin1(kProgram), problem);
 }
 
 void addOptions(OptionReader &reader) {
@@ -147,21 +140,8 @@ int runPlan(const QStringList &arguments, QIODevice &out, QIODevice &err) {
     OptionReader reader(QString::fromLatin1(kProgram), QString::fromLatin1(kDescription),
                         QStringLiteral("FILE"));
     addOptions(reader);
-    QStringList rest = arguments;
-    if (rest.size() > 1)
-        rest.removeAt(1); // "plan"
-    switch (reader.parse(rest)) {
-    case OptionReader::Request::UsageError:
-        return usageError(err, reader.problem());
-    case OptionReader::Request::Help:
-        write(out, reader.helpText());
-        return 0;
-    case OptionReader::Request::Version:
-        write(out, versionLine(QStringLiteral("talvgen-cli")) + QLatin1Char('\n'));
-        return 0;
-    case OptionReader::Request::Options:
-        break;
-    }
+    if (const std::optional<int> answered = reader.parseCommand(arguments, out, err))
+        return *answered;
     const std::optional<PlanCommand> command = readCommand(reader);
     if (!command)
         return usageError(err, reader.problem());
@@ -169,12 +149,12 @@ int runPlan(const QStringList &arguments, QIODevice &out, QIODevice &err) {
     QString problem;
     const std::optional<Plan> plan = readPlan(command->file, command->settings, &problem);
     if (!plan) {
-        write(err, problem + QLatin1Char('\n'));
+        writeText(err, problem + QLatin1Char('\n'));
         return 2;
     }
     problem = command->dryRun ? QString() : missingTarget(*plan);
     if (!problem.isEmpty()) {
-        write(err, problem + QLatin1Char('\n'));
+        writeText(err, problem + QLatin1Char('\n'));
         return 2;
     }
     const std::optional<PlanRunner::Targets> targets = lookUpTargets(*plan, &problem);
@@ -193,12 +173,12 @@ int runPlan(const QStringList &arguments, QIODevice &out, QIODevice &err) {
     PlanRunner runner(*plan, *targets, command->dryRun);
     QObject::connect(&runner, &PlanRunner::stepDone, [&](const StepResult &result) {
         if (!command->quiet)
-            write(out, stepLine(result, command->dryRun) + QLatin1Char('\n'));
+            writeText(out, stepLine(result, command->dryRun) + QLatin1Char('\n'));
         if (csv.isOpen())
             csv.writeRow(planCsvRow(result, plan->cases.at(result.caseNumber - 1).name));
     });
     QObject::connect(&runner, &PlanRunner::caseDone, [&](const CaseResult &result) {
-        write(out, caseLine(result) + QLatin1Char('\n'));
+        writeText(out, caseLine(result) + QLatin1Char('\n'));
     });
     SignalWatcher watcher;
     QObject::connect(&watcher, &SignalWatcher::signalled, [&](int number) {
@@ -211,11 +191,11 @@ int runPlan(const QStringList &arguments, QIODevice &out, QIODevice &err) {
     QObject::connect(&runner, &PlanRunner::finished, &loop, &QEventLoop::quit);
     runner.start();
     loop.exec();
-    write(out, planSummary(*plan, runner, end));
+    writeText(out, planSummary(*plan, runner, end));
     if (!command->junitFile.isEmpty() &&
         !writeJunitFile(command->junitFile, planJunitReport(*plan, runner, end), &problem)) {
-        write(err, QStringLiteral("%1: cannot write %2: %3\n")
-                       .arg(QLatin1String(kProgram), command->junitFile, problem));
+        writeText(err, QStringLiteral("%1: cannot write %2: %3\n")
+                           .arg(QLatin1String(kProgram), command->junitFile, problem));
         return 2;
     }
     return planExitStatus(*plan, runner, end);

@@ -31,15 +31,8 @@ const char kDescription[] =
     "Exit status: 0 no case failed, 1 a case did (or the receiver was not alive before\n"
     "the first), 2 bad usage, 130/143 stopped by SIGINT/SIGTERM before a case failed.";
 
-void write(QIODevice &device, const QString &text) {
-    device.write(text.toLocal8Bit());
-    if (auto *file = qobject_cast<QFile *>(&device))
-        file->flush();
-}
-
 int usageError(QIODevice &err, const QString &problem) {
-    write(err, usageErrorText(QString::fromLatin1(kProgram), problem) + QLatin1Char('\n'));
-    return 2;
+    return writeUsageError(err, QString::fromLatin1(kProgram), problem);
 }
 
 void addOptions(OptionReader &reader) {
@@ -162,21 +155,8 @@ int runProbe(const QStringList &arguments, QIODevice &out, QIODevice &err) {
         QString::fromLatin1(kProgram),
         QString::fromLatin1(kDescription).arg(probeFamilies().join(QStringLiteral(", "))));
     addOptions(reader);
-    QStringList rest = arguments;
-    if (rest.size() > 1)
-        rest.removeAt(1); // "probe"
-    switch (reader.parse(rest)) {
-    case OptionReader::Request::UsageError:
-        return usageError(err, reader.problem());
-    case OptionReader::Request::Help:
-        write(out, reader.helpText());
-        return 0;
-    case OptionReader::Request::Version:
-        write(out, versionLine(QStringLiteral("talvgen-cli")) + QLatin1Char('\n'));
-        return 0;
-    case OptionReader::Request::Options:
-        break;
-    }
+    if (const std::optional<int> answered = reader.parseCommand(arguments, out, err))
+        return *answered;
     std::optional<ProbeCommand> command = readCommand(reader);
     if (!command)
         return usageError(err, reader.problem());
@@ -199,7 +179,7 @@ int runProbe(const QStringList &arguments, QIODevice &out, QIODevice &err) {
     ProbeRunner runner(command->settings, replay);
     QObject::connect(&runner, &ProbeRunner::caseDone, [&](const ProbeResult &result) {
         if (!result.alive || replay)
-            write(out, probeCaseLine(result) + QLatin1Char('\n'));
+            writeText(out, probeCaseLine(result) + QLatin1Char('\n'));
         if (csv.isOpen())
             csv.writeRow(probeCsvRow(result));
     });
@@ -215,12 +195,12 @@ int runProbe(const QStringList &arguments, QIODevice &out, QIODevice &err) {
     QObject::connect(&runner, &ProbeRunner::finished, &loop, &QEventLoop::quit);
     runner.start();
     loop.exec();
-    write(out, probeSummary(command->settings, runner));
+    writeText(out, probeSummary(command->settings, runner));
     if (!command->junitFile.isEmpty() &&
         !writeJunitFile(command->junitFile, probeJunitReport(command->settings, runner),
                         &problem)) {
-        write(err, QStringLiteral("%1: cannot write %2: %3\n")
-                       .arg(QLatin1String(kProgram), command->junitFile, problem));
+        writeText(err, QStringLiteral("%1: cannot write %2: %3\n")
+                           .arg(QLatin1String(kProgram), command->junitFile, problem));
         return 2;
     }
     return probeExitStatus(runner, stoppedBySignal);
