@@ -381,6 +381,9 @@ private slots:
         QFETCH(QString, termId);
         QFETCH(QByteArray, frame);
         CycleFixture f(false);
+        // The answer is the subject here, not link 1's close at its first poll: on a
+        // loaded machine that poll may come before the peer in this process has answered.
+        f.w().frmTCP1().setHoldAfterSendMs(30000);
         f.row0.answer = QByteArray("O\tK\r\nD\0", 7);
         f.w().txbTermID->setText(termId);
         f.w().chkMOLI->setChecked(shape >= 0);
