@@ -238,15 +238,24 @@ private slots:
         QTcpSocket *peer = server.nextPendingConnection();
         peer->write("ACK");
         QVERIFY(peer->waitForBytesWritten(5000));
-        if (reset)
+        if (reset) {
             resetConnection(peer);
-        else
+            // Wine tells a reset to the socket at once, to its notifier only with a write.
+            // Asked until it says so: the question takes the error it reports.
+            QVERIFY(QTest::qWaitFor([&connection] { return connection.takePendingReset(); }));
+        } else {
             peer->disconnectFromHost();
-        QSignalSpy readable(&connection, &OutgoingConnection::readable);
-        connection.watch(true, false);
-        QTRY_VERIFY(!readable.isEmpty());
-        QTest::qWait(50); // the end follows its answer on the wire
-        QCOMPARE(connection.takePendingReset(), reset);
+            // Told once, then read by hand: unread, Windows would tell of it without end.
+            bool readable = false;
+            connect(&connection, &OutgoingConnection::readable, this, [&] {
+                readable = true;
+                connection.watch(false, false);
+            });
+            connection.watch(true, false);
+            QTRY_VERIFY(readable);
+            QTest::qWait(50); // the end follows its answer on the wire
+            QVERIFY(!connection.takePendingReset());
+        }
         char buffer[16];
         qint64 got = 0;
         QCOMPARE(connection.receive(buffer, sizeof buffer, &got),
