@@ -10,6 +10,7 @@
 #include "loadrecords.h"
 #include "loadreport.h"
 #include "optionreader.h"
+#include "reportfiles.h"
 #include "signalwatcher.h"
 
 #include <QCoreApplication>
@@ -76,12 +77,8 @@ int runLoad(const QStringList &arguments, QIODevice &out, QIODevice &err,
         *address = *found;
     }
     CsvWriter csv;
-    if (!options.csvFile.isEmpty() && !csv.open(options.csvFile, csvHeader(), &problem))
-        return usageError(err,
-                          QStringLiteral("cannot create %1: %2").arg(options.csvFile, problem));
-    if (!options.junitFile.isEmpty() && !writeJunitFile(options.junitFile, {}, &problem))
-        return usageError(err,
-                          QStringLiteral("cannot create %1: %2").arg(options.junitFile, problem));
+    if (!createReportFiles(csv, options.csvFile, csvHeader(), options.junitFile, &problem))
+        return usageError(err, problem);
 
     LoadEnd end;
     end.dataFileRefusals = records.refusalText();

@@ -8,6 +8,7 @@
 #include "plandocument.h"
 #include "planreport.h"
 #include "planrunner.h"
+#include "reportfiles.h"
 #include "signalwatcher.h"
 
 #include <QCoreApplication>
@@ -161,12 +162,8 @@ int runPlan(const QStringList &arguments, QIODevice &out, QIODevice &err) {
     if (!targets)
         return usageError(err, problem);
     CsvWriter csv;
-    if (!command->csvFile.isEmpty() && !csv.open(command->csvFile, planCsvHeader(), &problem))
-        return usageError(err,
-                          QStringLiteral("cannot create %1: %2").arg(command->csvFile, problem));
-    if (!command->junitFile.isEmpty() && !writeJunitFile(command->junitFile, {}, &problem))
-        return usageError(err,
-                          QStringLiteral("cannot create %1: %2").arg(command->junitFile, problem));
+    if (!createReportFiles(csv, command->csvFile, planCsvHeader(), command->junitFile, &problem))
+        return usageError(err, problem);
 
     PlanEnd end;
     end.dryRun = command->dryRun;

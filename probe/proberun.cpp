@@ -8,6 +8,7 @@
 #include "optionreader.h"
 #include "probereplay.h"
 #include "probereport.h"
+#include "reportfiles.h"
 #include "signalwatcher.h"
 
 #include <QCoreApplication>
@@ -169,12 +170,8 @@ int runProbe(const QStringList &arguments, QIODevice &out, QIODevice &err) {
         command->settings.families = {replay->family};
     }
     CsvWriter csv;
-    if (!command->csvFile.isEmpty() && !csv.open(command->csvFile, probeCsvHeader(), &problem))
-        return usageError(err,
-                          QStringLiteral("cannot create %1: %2").arg(command->csvFile, problem));
-    if (!command->junitFile.isEmpty() && !writeJunitFile(command->junitFile, {}, &problem))
-        return usageError(err,
-                          QStringLiteral("cannot create %1: %2").arg(command->junitFile, problem));
+    if (!createReportFiles(csv, command->csvFile, probeCsvHeader(), command->junitFile, &problem))
+        return usageError(err, problem);
 
     ProbeRunner runner(command->settings, replay);
     QObject::connect(&runner, &ProbeRunner::caseDone, [&](const ProbeResult &result) {

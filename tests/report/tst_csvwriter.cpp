@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "csvwriter.h"
+#include "reportfiles.h"
 #include "testtext.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
@@ -42,6 +44,43 @@ private slots:
         CsvWriter folder;
         QVERIFY(!folder.open(dir.path(), {}, &error));
         QVERIFY(!error.isEmpty());
+    }
+
+    // Made before the run: the CSV's header on disk, an empty JUnit report; a folder in
+    // either place stops the run with the name of the file that could not be made.
+    void reportFilesMadeFirst_data() {
+        QTest::addColumn<QString>("csv"); // "@" for the folder itself
+        QTest::addColumn<QString>("junit");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("none asked for") << QString() << QString() << QString();
+        QTest::newRow("both") << u"t.csv"_s << u"t.xml"_s << QString();
+        QTest::newRow("the CSV a folder") << u"@"_s << u"t.xml"_s << u"cannot create @: "_s;
+        QTest::newRow("the JUnit report a folder")
+            << u"t.csv"_s << u"@"_s << u"cannot create @: "_s;
+    }
+
+    void reportFilesMadeFirst() {
+        QFETCH(QString, csv);
+        QFETCH(QString, junit);
+        QFETCH(QString, problem);
+        QTemporaryDir dir;
+        const auto place = [&dir](const QString &name) {
+            return name.isEmpty() ? name : name == u"@"_s ? dir.path() : dir.filePath(name);
+        };
+        CsvWriter writer;
+        QString error;
+        const bool made =
+            createReportFiles(writer, place(csv), {u"h1"_s, u"h2"_s}, place(junit), &error);
+        QCOMPARE(made, problem.isEmpty());
+        const QString named = QString(problem).replace(u"@"_s, dir.path());
+        QVERIFY2(error.startsWith(named), qPrintable(error));
+        QVERIFY(made ? error.isEmpty() : error.size() > named.size()); // and why
+        if (made && !csv.isEmpty()) {
+            QFile file(place(csv));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), QByteArray("h1,h2\r\n"));
+            QVERIFY(QFileInfo(place(junit)).isFile());
+        }
     }
 
     void isoTimeKeepsItsOffset_data() {
