@@ -34,10 +34,10 @@ OptionReader::Request OptionReader::parse(const QStringList &arguments) {
 }
 
 std::optional<int> OptionReader::parseCommand(const QStringList &arguments, QIODevice &out,
-                                              QIODevice &err, HelpHint hint) {
+                                              QIODevice &err) {
     switch (parse(withoutCommandWord(arguments))) {
     case Request::UsageError:
-        return writeUsageError(err, m_program, problem(), hint);
+        return writeUsageError(err, m_program, problem());
     case Request::Help:
         writeText(out, helpText());
         return 0;

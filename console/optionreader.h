@@ -41,8 +41,7 @@ public:
     // For a program's command word ("talvgen-cli plan ..."): reads what follows the
     // word. --help, --version and a usage error are answered here, on out or err, with
     // their exit status (0 or 2); unset when the options are to be acted on.
-    std::optional<int> parseCommand(const QStringList &arguments, QIODevice &out, QIODevice &err,
-                                    HelpHint hint = HelpHint::ForMoreInformation);
+    std::optional<int> parseCommand(const QStringList &arguments, QIODevice &out, QIODevice &err);
 
     // "Usage: PROGRAM [options]", then the description and the options.
     QString helpText() const;

@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The command-line programs' one rule for numbers: what the shared readers take,
-// and that talvgen-cli, its load mode and talvrecv each take exactly that.
+// and that talvgen-cli, its load mode and talvrecv each take exactly that; and how
+// a command word answers --help, --version and a usage error.
 #include "commandwords.h"
 #include "loadoptions.h"
+#include "optionreader.h"
 #include "receiveroptions.h"
 #include "runoptions.h"
 
+#include <QBuffer>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace Qt::Literals::StringLiterals;
@@ -84,6 +88,46 @@ private slots:
             QVERIFY2(verdict.problem.isEmpty() == (value >= 0),
                      qPrintable(verdict.program + u": "_s +
                                 (verdict.problem.isEmpty() ? u"taken"_s : verdict.problem)));
+    }
+
+    // A command word's own options after the word; its help, the whole program's
+    // version and its usage error answered with their exit status.
+    void commandWordOpening_data() {
+        QTest::addColumn<QString>("arguments"); // after "talvgen-cli word"
+        QTest::addColumn<int>("status");        // -1: the options are to be acted on
+        QTest::addColumn<QString>("out");       // a pattern
+        QTest::addColumn<QString>("err");
+        QTest::newRow("options") << u"--rate 5"_s << -1 << u"^$"_s << u""_s;
+        QTest::newRow("help") << u"--rate 5 --help"_s << 0
+                              << u"^Usage: talvgen-cli word \\[options\\] FILE\nSays a word.\n"_s
+                              << u""_s;
+        QTest::newRow("version") << u"--version"_s << 0 << u"^talvgen-cli \\d+\\.\\d+\\.\\d+\n$"_s
+                                 << u""_s;
+        QTest::newRow("unknown option")
+            << u"--bogus"_s << 2 << u"^$"_s
+            << u"talvgen-cli word: Unknown option 'bogus'.\n"
+               u"Try 'talvgen-cli word --help' for more information.\n"_s;
+    }
+
+    void commandWordOpening() {
+        QFETCH(QString, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        OptionReader reader(u"talvgen-cli word"_s, u"Says a word."_s, u"FILE"_s);
+        reader.addOption("rate", "How often.", "N");
+        QBuffer printed;
+        QBuffer complaint;
+        printed.open(QIODevice::WriteOnly);
+        complaint.open(QIODevice::WriteOnly);
+        const std::optional<int> answered = reader.parseCommand(
+            QStringList{u"talvgen-cli"_s, u"word"_s} + arguments.split(u' '), printed, complaint);
+        QCOMPARE(answered.value_or(-1), status);
+        QVERIFY2(QRegularExpression(out).match(QString::fromLocal8Bit(printed.data())).hasMatch(),
+                 printed.data().constData());
+        QCOMPARE(QString::fromLocal8Bit(complaint.data()), err);
+        if (!answered)
+            QCOMPARE(reader.value("rate"), u"5"_s);
     }
 };
 
